@@ -1,0 +1,50 @@
+# Test registration shared by every test folder.
+#
+# zorvel_add_test(NAME <name> COMMAND <cmd> [args...]
+#                 [TOKEN [TOKENS <n>]] [VALGRIND] [LABELS <label>...] [ENVIRONMENT <VAR=value>...])
+#
+# TOKEN    the test runs against the stand-in token: it gets fresh SoftHSM2 tokens of its
+#          own (scripts/with-token.sh), SOFTHSM2_CONF and ZORVEL_TEST_USER_PIN, and the
+#          label "standin". Tests without TOKEN get the label "unit".
+#          AddressSanitizer cannot run inside the stand-in's dlmopen namespace, so the
+#          asan tree runs only "unit" tests and the ubsan tree runs the "standin" ones.
+# VALGRIND in the plain build, also register <name>.valgrind under valgrind memcheck
+#          (label "valgrind"): any error or definite leak fails it.
+
+find_program(ZORVEL_VALGRIND valgrind)
+set(ZORVEL_WITH_TOKEN ${PROJECT_SOURCE_DIR}/scripts/with-token.sh)
+set(ZORVEL_VALGRIND_OPTIONS
+    --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
+    --show-leak-kinds=definite --track-origins=yes --quiet)
+
+function(zorvel_add_test)
+  cmake_parse_arguments(T "TOKEN;VALGRIND" "NAME;TOKENS" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  if(NOT T_TOKENS)
+    set(T_TOKENS 1)
+  endif()
+
+  set(variants ${T_NAME})
+  if(T_VALGRIND AND ZORVEL_VALGRIND AND ZORVEL_SANITIZE STREQUAL "none")
+    list(APPEND variants ${T_NAME}.valgrind)
+  endif()
+
+  foreach(name IN LISTS variants)
+    set(cmd ${T_COMMAND})
+    set(labels ${T_LABELS})
+    if(name MATCHES "\\.valgrind$")
+      set(cmd ${ZORVEL_VALGRIND} ${ZORVEL_VALGRIND_OPTIONS} ${cmd})
+      list(APPEND labels valgrind)
+    endif()
+    if(T_TOKEN)
+      set(cmd ${ZORVEL_WITH_TOKEN} ${CMAKE_CURRENT_BINARY_DIR}/token-${name} --tokens ${T_TOKENS} -- ${cmd})
+      list(APPEND labels standin)
+    else()
+      list(APPEND labels unit)
+    endif()
+    add_test(NAME ${name} COMMAND ${cmd})
+    set_tests_properties(${name} PROPERTIES LABELS "${labels}")
+    if(T_ENVIRONMENT)
+      set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
+    endif()
+  endforeach()
+endfunction()
