@@ -8,6 +8,7 @@
 # PIN_FROM_ENV   pass -p with $ZORVEL_TEST_USER_PIN (set by scripts/with-token.sh)
 # DATA_FILE      write a deterministic data file of 40000 bytes there and pass it with -f
 # LIBRARY_PATH   run with this directory first on LD_LIBRARY_PATH (another token library)
+# LAUNCHER       run p11suite under this command (<program|arg|...>), e.g. valgrind
 # EXPECTED_FAILURES
 #                the tests listed there must fail and every other test that ran must pass;
 #                the exit status must say so too (0 only without expected failures)
@@ -20,7 +21,11 @@ if(NOT P11SUITE)
   message(FATAL_ERROR "P11SUITE not given")
 endif()
 
-set(command ${P11SUITE})
+set(command "")
+if(LAUNCHER)
+  string(REPLACE "|" ";" command "${LAUNCHER}")
+endif()
+list(APPEND command ${P11SUITE})
 if(ARGS)
   string(REPLACE "|" ";" extra "${ARGS}")
   list(APPEND command ${extra})
