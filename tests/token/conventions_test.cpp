@@ -140,12 +140,18 @@ TEST_F(Conventions, Des3GenerationAcceptsItsValueLength) {
     CK_KEY_TYPE des3Type = CKK_DES3;
     CK_BBOOL yes = CK_TRUE;
     CK_ULONG valueLen = c.valueLen;
+    char label[] = "des3 key";
     CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &secretClass, sizeof secretClass}, {CKA_KEY_TYPE, &des3Type, sizeof des3Type},
-                           {CKA_ENCRYPT, &yes, 1}, {CKA_DECRYPT, &yes, 1},
+                           {CKA_ENCRYPT, &yes, 1}, {CKA_DECRYPT, &yes, 1}, {CKA_LABEL, label, sizeof label - 1},
                            {CKA_VALUE_LEN, &valueLen, sizeof valueLen}};
     CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
-    EXPECT_CKR(c.expected, f->C_GenerateKey(session, &mechanism, tmpl, c.withValueLen ? 5 : 4, &key));
+    EXPECT_CKR(c.expected, f->C_GenerateKey(session, &mechanism, tmpl, c.withValueLen ? 6 : 5, &key));
     if (c.expected != CKR_OK) continue;
+    // The rest of the template reached the token.
+    char labelRead[sizeof label] = {};
+    CK_ATTRIBUTE readBack = {CKA_LABEL, labelRead, sizeof labelRead};
+    EXPECT_CKR(CKR_OK, f->C_GetAttributeValue(session, key, &readBack, 1));
+    EXPECT_STREQ(label, labelRead);
     CK_BYTE iv[8] = {};
     CK_MECHANISM cbc = {CKM_DES3_CBC_PAD, iv, sizeof iv};
     expectRoundTrip(cbc, key, key);

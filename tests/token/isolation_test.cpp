@@ -102,9 +102,7 @@ TEST_F(Isolation, LoginAndRandomThroughTheStandInNeverReachTheApplicationsHooks)
   CK_C_INITIALIZE_ARGS args = osLockingArgs();
   ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
   CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session));
-  std::string pin = userPin();
-  EXPECT_CKR(CKR_OK, f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size()));
+  ASSERT_CKR(CKR_OK, openUserSession(f, &session));
   EXPECT_CKR(CKR_OK, f->C_GenerateRandom(session, random, sizeof random));
   CK_MECHANISM sha256 = {CKM_SHA256, nullptr, 0};
   CK_BYTE data[] = {'a', 'b', 'c'};
