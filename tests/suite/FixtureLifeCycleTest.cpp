@@ -160,9 +160,7 @@ TEST_F(FixtureLifeCycle, SetUpOpensAUserSessionOnTheFirstSlotWithAToken)
 TEST_F(FixtureLifeCycle, SetUpStopsAtTheFirstFailingStep)
 {
     ListSlots({3});
-    Fake().C_Login = [](CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG) {
-        return static_cast<CK_RV>(CKR_PIN_INCORRECT);
-    };
+    Fake().C_Login = Answer{CKR_PIN_INCORRECT};
     EXPECT_FATAL_FAILURE(libC_GTest_P11::SetUpTestCase(), "LogonUser()");
     EXPECT_EQ(0u, Fake().CallCount("C_GetMechanismList"));
 
@@ -271,7 +269,7 @@ void FillSessionState()
 TEST_F(FixtureLifeCycle, FailedFinalizeLeavesTheStateAsItWas)
 {
     FillSessionState();
-    Fake().C_Finalize = [](CK_VOID_PTR) { return static_cast<CK_RV>(CKR_GENERAL_ERROR); };
+    Fake().C_Finalize = Answer{CKR_GENERAL_ERROR};
     EXPECT_FATAL_FAILURE(libC_GTest_P11::TearDownTestCase(), "Finalize()");
 
     EXPECT_EQ(&Fake().functionList, P11::m_pFList);

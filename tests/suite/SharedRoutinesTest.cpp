@@ -110,12 +110,8 @@ TEST_F(SharedRoutines, ChunkedEncryptWithNoOutputStillHandsOutABuffer)
 
 TEST_F(SharedRoutines, ChunkedEncryptRecordsFailuresAndReturnsTheFinalAnswer)
 {
-    Fake().C_EncryptInit = [](CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE) {
-        return static_cast<CK_RV>(CKR_KEY_HANDLE_INVALID);
-    };
-    Fake().C_EncryptFinal = [](CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR) {
-        return static_cast<CK_RV>(CKR_OPERATION_NOT_INITIALIZED);
-    };
+    Fake().C_EncryptInit = Answer{CKR_KEY_HANDLE_INVALID};
+    Fake().C_EncryptFinal = Answer{CKR_OPERATION_NOT_INITIALIZED};
     std::vector<CK_BYTE> data = Data(20000);
     CK_MECHANISM mechanism = {CKM_AES_ECB, NULL_PTR, 0};
     CK_BYTE_PTR pOut = NULL_PTR;
@@ -170,9 +166,7 @@ TEST_F(SharedRoutines, SignVerifyMultiPartReturnsAFailingInitAtOnceElseTheVerify
     CK_BYTE_PTR pSignature = NULL_PTR;
     CK_ULONG ulSignature = 0;
 
-    Fake().C_SignInit = [](CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE) {
-        return static_cast<CK_RV>(CKR_KEY_TYPE_INCONSISTENT);
-    };
+    Fake().C_SignInit = Answer{CKR_KEY_TYPE_INCONSISTENT};
     CK_RV rv = CKR_OK;
     EXPECT_EQ(1u, RecordFailures([&] {
                       rv = P11::SignVerifyMultiPart(1, &mechanism, 2, 3, data.data(), 100, &pSignature,
@@ -183,12 +177,8 @@ TEST_F(SharedRoutines, SignVerifyMultiPartReturnsAFailingInitAtOnceElseTheVerify
     EXPECT_EQ(std::vector<std::string>{"C_SignInit"}, Fake().calls);
 
     ResetFakeToken();
-    Fake().C_SignUpdate = [](CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-        return static_cast<CK_RV>(CKR_DEVICE_ERROR);
-    };
-    Fake().C_VerifyFinal = [](CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-        return static_cast<CK_RV>(CKR_SIGNATURE_INVALID);
-    };
+    Fake().C_SignUpdate = Answer{CKR_DEVICE_ERROR};
+    Fake().C_VerifyFinal = Answer{CKR_SIGNATURE_INVALID};
     EXPECT_EQ(2u, RecordFailures([&] {
                       rv = P11::SignVerifyMultiPart(1, &mechanism, 2, 3, data.data(), 100, &pSignature,
                                                     ulSignature);
@@ -292,7 +282,7 @@ TEST_F(SharedRoutines, CleanupPartitionDestroysInBatchesOfAHundred)
             destroyed.push_back(handle);
             return static_cast<CK_RV>(CKR_ACTION_PROHIBITED); // not looked at
         };
-        Fake().C_FindObjectsFinal = [](CK_SESSION_HANDLE) { return static_cast<CK_RV>(CKR_DEVICE_ERROR); };
+        Fake().C_FindObjectsFinal = Answer{CKR_DEVICE_ERROR};
 
         EXPECT_EQ(CKR_DEVICE_ERROR, P11::CleanupPartition()) << "the answer of closing the search";
         if (objects == 250)
@@ -322,22 +312,16 @@ TEST_F(SharedRoutines, CleanupPartitionStopsOnAFailingSearch)
     EXPECT_EQ(100u, Fake().CallCount("C_DestroyObject"));
 
     ResetFakeToken();
-    Fake().C_FindObjectsInit = [](CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG) {
-        return static_cast<CK_RV>(CKR_SESSION_HANDLE_INVALID);
-    };
+    Fake().C_FindObjectsInit = Answer{CKR_SESSION_HANDLE_INVALID};
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, P11::CleanupPartition());
     EXPECT_EQ(std::vector<std::string>{"C_FindObjectsInit"}, Fake().calls);
 }
 
 TEST_F(SharedRoutines, DigestDataReturnsOkAndRecordsARefusedMechanism)
 {
-    Fake().C_DigestInit = [](CK_SESSION_HANDLE, CK_MECHANISM_PTR) {
-        return static_cast<CK_RV>(CKR_MECHANISM_INVALID);
-    };
+    Fake().C_DigestInit = Answer{CKR_MECHANISM_INVALID};
     // Both digest calls fail without writing the length.
-    Fake().C_Digest = [](CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR) {
-        return static_cast<CK_RV>(CKR_OPERATION_NOT_INITIALIZED);
-    };
+    Fake().C_Digest = Answer{CKR_OPERATION_NOT_INITIALIZED};
     std::vector<CK_BYTE> data = Data(10);
     CK_BYTE_PTR pDigest = NULL_PTR;
     CK_ULONG ulDigest = 5;
@@ -387,9 +371,7 @@ TEST_F(SharedRoutines, DeriveECOffersThePointOfThePublicKey)
     EXPECT_EQ(77u, newKey);
 
     ResetFakeToken();
-    Fake().C_GetAttributeValue = [](CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG) {
-        return static_cast<CK_RV>(CKR_ATTRIBUTE_TYPE_INVALID);
-    };
+    Fake().C_GetAttributeValue = Answer{CKR_ATTRIBUTE_TYPE_INVALID};
     CK_RV rv = CKR_OK;
     EXPECT_EQ(1u, RecordFailures([&] { rv = P11::DeriveEC(1, 21, 22, shared, sizeof(shared), newKey); }).size());
     EXPECT_EQ(CKR_ATTRIBUTE_TYPE_INVALID, rv);

@@ -25,6 +25,16 @@ struct FakeToken {
     std::size_t CallCount(const std::string& name) const;
 };
 
+// A hook that answers `rv` whatever it is given: fake.C_Login = Answer{CKR_PIN_INCORRECT}.
+struct Answer {
+    CK_RV rv;
+    template <typename... Arguments>
+    CK_RV operator()(Arguments...) const
+    {
+        return rv;
+    }
+};
+
 // The process's fake; created on first use in its reset state.
 FakeToken& TheFakeToken();
 
