@@ -8,7 +8,8 @@
 // libC_GTest_RSA, libC_GTest_EC (whole), libC_GTest_DSA, libC_GTest_DH (all but their last),
 // libC_GTest_ObjectManagement, libC_GTest_Fallback, libC_GTest_Sessions (whole), and
 // last the held-back cleanup tests of Multi, AES, CAMELLIA, DH, DSA and DES3, in that
-// order, each of which still runs last in its own case.
+// order, in a header of their own, each of which still runs last in its own case.
+// A case's tests go in a header named after its fixture, included in its place below.
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"

@@ -248,6 +248,11 @@ private:
 #define ASSERT_FUNCTION_LIST()                                                                 \
     ASSERT_TRUE(libC_GTest_P11::m_pFList != NULL_PTR) << "no function list: the suite set-up failed"
 
+// Copies the token's record for a mechanism into `info`, or ends the calling test with a
+// failure naming the mechanism: key sizes are never read through a missing record.
+#define ASSERT_MECHANISM_INFO(type, info)                                                      \
+    ASSERT_TRUE(libC_GTest_P11::LookUpMechanismInfo((type), (info)))
+
 // The fixture of one test case. Its suite set-up and tear-down are defined with the fixture
 // code; the per-test SetUp and TearDown do nothing.
 #define ZORVEL_DECLARE_CASE_FIXTURE(Fixture)                                                   \

@@ -46,7 +46,7 @@ void ListSlots(std::vector<CK_SLOT_ID> slots)
 void RequireMechanismInfo(CK_MECHANISM_TYPE type)
 {
     CK_MECHANISM_INFO info;
-    ASSERT_TRUE(libC_GTest_P11::LookUpMechanismInfo(type, info));
+    ASSERT_MECHANISM_INFO(type, info);
 }
 
 using FixtureLifeCycle = FakeTokenTest;
