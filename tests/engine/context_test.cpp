@@ -37,19 +37,7 @@ std::vector<std::string> engine_error_data()
     return data;
 }
 
-class ContextTest : public EngineTest {
-protected:
-    ENGINE *initialised(const config &cfg)
-    {
-        ENGINE *e = bind(cfg);
-        if (e != nullptr) {
-            EXPECT_EQ(init(), 1);
-        }
-        clear_journal();
-        syslog_capture::reset();
-        return e;
-    }
-};
+class ContextTest : public EngineTest {};
 
 TEST_F(ContextTest, OpensOneLoggedInSessionForTheProcess)
 {

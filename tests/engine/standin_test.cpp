@@ -84,8 +84,7 @@ TEST_F(StandinTest, InitLoadsAndInitialisesTheStandInAndTheContextLogsIn)
 
 TEST_F(StandinTest, WrongPinIsReportedLeavesNoSessionAndIsNotRetried)
 {
-    ASSERT_NE(bind(standin_config("0000")), nullptr);
-    ASSERT_EQ(init(), 1);
+    ASSERT_NE(initialised(standin_config("0000")), nullptr);
     for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_EQ(get_ctx(), nullptr);
         std::vector<error_entry> errors = take_errors();
@@ -105,8 +104,7 @@ TEST_F(StandinTest, WrongPinIsReportedLeavesNoSessionAndIsNotRetried)
 
 TEST_F(StandinTest, ForkedChildGetsASessionOfItsOwn)
 {
-    ASSERT_NE(bind(standin_config(user_pin())), nullptr);
-    ASSERT_EQ(init(), 1);
+    ASSERT_NE(initialised(standin_config(user_pin())), nullptr);
     zorvel_ctx *parent = get_ctx();
     ASSERT_NE(parent, nullptr);
     const CK_SESSION_HANDLE parent_session = parent->session;
