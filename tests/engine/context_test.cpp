@@ -223,6 +223,21 @@ TEST_F(ContextTest, FinishInAChildLeavesTheParentsSessionAlone)
     EXPECT_EQ(session_calls().size(), 3U);
 }
 
+TEST_F(ContextTest, ThreadsRacingForTheFirstContextShareOneSession)
+{
+    ASSERT_NE(initialised(fake_token_config()), nullptr);
+    std::vector<zorvel_ctx *> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (zorvel_ctx *&ctx : seen)
+        threads.emplace_back([&ctx] { ctx = get_ctx(); });
+    for (std::thread &thread : threads)
+        thread.join();
+    for (zorvel_ctx *ctx : seen)
+        EXPECT_EQ(ctx, seen[0]);
+    EXPECT_NE(seen[0], nullptr);
+    EXPECT_EQ(session_calls().size(), 2U);
+}
+
 TEST_F(ContextTest, EveryThreadLogsWithItsOwnKernelThreadId)
 {
     ASSERT_NE(initialised(fake_token_config()), nullptr);
