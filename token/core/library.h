@@ -41,7 +41,7 @@ CK_RV exchange(Function function, Args... args) {
   return function(args...);
 }
 
-// A call on an initialised library, for its whole duration.
+// Holds off initialisation and finalisation for the whole of one call.
 class ActiveCall {
  public:
   ActiveCall() : lock_(library().lifecycle) {}
