@@ -1,5 +1,7 @@
 #include "backend.h"
 
+#include "oaep_emulation.h"
+
 #include <dlfcn.h>
 
 namespace zorvel::core {
@@ -25,7 +27,7 @@ bool Backend::load(const std::string &path, std::string *error) {
     return false;
   }
   handle_ = handle;
-  functions_ = functions;
+  functions_ = withOaepEmulation(functions);
   return true;
 }
 
