@@ -7,6 +7,7 @@
 #include <cstdint>
 
 int zorvel_rsa_ex = -1;
+int zorvel_rsa_pub_ex = -1;
 
 namespace {
 
@@ -28,11 +29,19 @@ struct bn_bytes {
     }
 };
 
-CK_OBJECT_HANDLE cached_handle(RSA *rsa)
+/* The private-key and the public-key object are cached apart: a public-key operation
+ * must never run on the private-key object that an earlier private operation found. */
+int cache_index(int op)
 {
-    if (zorvel_rsa_ex == -1)
+    return op == 1 ? zorvel_rsa_ex : zorvel_rsa_pub_ex;
+}
+
+CK_OBJECT_HANDLE cached_handle(RSA *rsa, int op)
+{
+    const int index = cache_index(op);
+    if (index == -1)
         return 0;
-    return static_cast<CK_OBJECT_HANDLE>(reinterpret_cast<uintptr_t>(RSA_get_ex_data(rsa, zorvel_rsa_ex)));
+    return static_cast<CK_OBJECT_HANDLE>(reinterpret_cast<uintptr_t>(RSA_get_ex_data(rsa, index)));
 }
 
 /*
@@ -89,7 +98,7 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
     /* The cache is read under the lock too: another thread may be storing into the key's
      * ex-data, which can move its storage. */
     zorvel_enter_mutex();
-    CK_OBJECT_HANDLE handle = cached_handle(rsa);
+    CK_OBJECT_HANDLE handle = cached_handle(rsa, op);
     if (handle != 0) {
         zorvel_leave_mutex();
         return handle;
@@ -124,8 +133,8 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
                 handle = first;
                 /* Without the RSA method there is no cache: the handle found is still the
                  * answer. */
-                if (handle != 0 && zorvel_rsa_ex != -1)
-                    RSA_set_ex_data(rsa, zorvel_rsa_ex, reinterpret_cast<void *>(static_cast<uintptr_t>(handle)));
+                if (handle != 0 && cache_index(op) != -1)
+                    RSA_set_ex_data(rsa, cache_index(op), reinterpret_cast<void *>(static_cast<uintptr_t>(handle)));
             }
         }
     }

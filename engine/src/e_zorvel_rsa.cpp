@@ -359,6 +359,9 @@ int zorvel_rsa_bind(ENGINE *e)
     ++zorvel_rsa_binds;
     if (zorvel_rsa_ex == -1)
         zorvel_rsa_ex = RSA_get_ex_new_index(0, const_cast<char *>("Zorvel RSA Key"), nullptr, nullptr, nullptr);
+    if (zorvel_rsa_pub_ex == -1)
+        zorvel_rsa_pub_ex =
+            RSA_get_ex_new_index(0, const_cast<char *>("Zorvel RSA public key"), nullptr, nullptr, nullptr);
     return 1;
 }
 

@@ -11,9 +11,10 @@
 #include <openssl/engine.h>
 #include <openssl/rsa.h>
 
-/* Ex-data index of the RSA object under which a key's token object handle is cached;
- * -1 until the RSA method is bound. */
+/* Ex-data indices of the RSA object under which the handles of a key's private-key and
+ * public-key token objects are cached; -1 until the RSA method is bound. */
 extern int zorvel_rsa_ex;
+extern int zorvel_rsa_pub_ex;
 
 /* OpenSSL's software operations, saved when the RSA method is bound: the public pair
  * serves the software fallback. */
