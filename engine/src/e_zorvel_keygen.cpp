@@ -28,7 +28,7 @@ CK_ATTRIBUTE private_template[] = {
 
 int keygen_out_of_memory()
 {
-    ERR_ZORVEL_error(ZORVEL_F_GEN_RSA, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+    ZORVEL_REPORT(ZORVEL_F_GEN_RSA, ZORVEL_R_OUT_OF_MEMORY);
     zorvel_log(LOG_ERR, "RSA keygen, out of mem");
     return 0;
 }
@@ -114,8 +114,7 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
         return 0;
     CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
     if (e == nullptr || bits < 0 || f == nullptr) {
-        zorvel_report_text(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE, __LINE__,
-                           f == nullptr ? "C_GenerateKeyPair, no function pointers loaded"
+        ZORVEL_REPORT_TEXT(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE, f == nullptr ? "C_GenerateKeyPair, no function pointers loaded"
                                         : "C_GenerateKeyPair, no public exponent or negative size");
         zorvel_log(LOG_ERR, "RSA keygen, invalid arguments");
         return 0;
@@ -149,7 +148,7 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
                                     &hPrivate);
     OPENSSL_free(exponent);
     if (rv != CKR_OK) {
-        zorvel_report_rv(ZORVEL_F_GEN_RSA, ZORVEL_R_PKCS11_ERROR, __LINE__, "C_GenerateKeyPair=0x", rv);
+        ZORVEL_REPORT_VALUE(ZORVEL_F_GEN_RSA, ZORVEL_R_PKCS11_ERROR, "C_GenerateKeyPair=0x", rv);
         zorvel_log(LOG_ERR, "RSA keygen error: 0x%08X", static_cast<unsigned>(rv));
         return 0;
     }
@@ -159,15 +158,13 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
     if (rv == CKR_HOST_MEMORY)
         return keygen_out_of_memory();
     if (rv != CKR_OK) {
-        zorvel_report_rv(ZORVEL_F_GEN_RSA, ZORVEL_R_PKCS11_ERROR, __LINE__,
-                         "zorvel_getAttributeValuesWithAllocation=0x", rv);
+        ZORVEL_REPORT_VALUE(ZORVEL_F_GEN_RSA, ZORVEL_R_PKCS11_ERROR, "zorvel_getAttributeValuesWithAllocation=0x", rv);
         zorvel_log(LOG_ERR, "RSA keygen retrieve attributes error: 0x%08X", static_cast<unsigned>(rv));
         return 0;
     }
     if (n == nullptr) {
         /* A key with n = 0 would look valid to OpenSSL and fail every operation. */
-        zorvel_report_text(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE, __LINE__,
-                           "C_GetAttributeValue, CKA_MODULUS empty or unavailable");
+        ZORVEL_REPORT_TEXT(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE, "C_GetAttributeValue, CKA_MODULUS empty or unavailable");
         zorvel_log(LOG_ERR, "RSA keygen, modulus empty or unavailable");
         return 0;
     }

@@ -55,7 +55,7 @@ bool find_objects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUT
     zorvel_log(LOG_DEBUG, "findObjects");
     CK_RV rv = f->C_FindObjectsInit(session, tmpl, count);
     if (rv != CKR_OK) {
-        zorvel_report_rv(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, __LINE__, "C_FindObjectsInit=0x", rv);
+        ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "C_FindObjectsInit=0x", rv);
         zorvel_log(LOG_ERR, "findObjects, init error 0x%08X", static_cast<unsigned>(rv));
         return false;
     }
@@ -66,7 +66,7 @@ bool find_objects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUT
         CK_ULONG found = 0;
         rv = f->C_FindObjects(session, handles, kFindBatch, &found);
         if (rv != CKR_OK) {
-            zorvel_report_rv(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, __LINE__, "C_FindObjects=0x", rv);
+            ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "C_FindObjects=0x", rv);
             zorvel_log(LOG_ERR, "findObjects error 0x%08X", static_cast<unsigned>(rv));
             ok = false;
             break;
@@ -77,7 +77,7 @@ bool find_objects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUT
     }
     rv = f->C_FindObjectsFinal(session);
     if (rv != CKR_OK && ok) {
-        zorvel_report_rv(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, __LINE__, "C_FindObjectsFinal=0x", rv);
+        ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "C_FindObjectsFinal=0x", rv);
         zorvel_log(LOG_ERR, "findObjects, final error 0x%08X", static_cast<unsigned>(rv));
         ok = false;
     }
@@ -108,11 +108,10 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
     bn_bytes modulus;
     bn_bytes exponent;
     if (f == nullptr || n == nullptr || e == nullptr) {
-        zorvel_report_text(ZORVEL_F_FIND_OBJECT, ZORVEL_R_INVALID_VALUE, __LINE__,
-                           f == nullptr ? "C_FindObjectsInit, no function pointers loaded"
+        ZORVEL_REPORT_TEXT(ZORVEL_F_FIND_OBJECT, ZORVEL_R_INVALID_VALUE, f == nullptr ? "C_FindObjectsInit, no function pointers loaded"
                                         : "RSA key without modulus or public exponent");
     } else if (!modulus.set(n) || !exponent.set(e)) {
-        ERR_ZORVEL_error(ZORVEL_F_FIND_OBJECT, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+        ZORVEL_REPORT(ZORVEL_F_FIND_OBJECT, ZORVEL_R_OUT_OF_MEMORY);
     } else {
         CK_OBJECT_CLASS keyClass = op == 1 ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
         CK_KEY_TYPE keyType = CKK_RSA;
@@ -126,8 +125,7 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
         CK_OBJECT_HANDLE first = 0;
         if (find_objects(f, ctx->session, tmpl, 4, &total, &first)) {
             if (total != 1) {
-                zorvel_report_rv(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, __LINE__,
-                                 "Expected one object, but got: ", total);
+                ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: ", total);
                 zorvel_log(LOG_ERR, "findObjects, expected '1' but got '%i", static_cast<int>(total));
             } else {
                 handle = first;

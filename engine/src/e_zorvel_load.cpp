@@ -208,3 +208,9 @@ EVP_PKEY *zorvel_load_public_key(ENGINE *e, const char *key_id, UI_METHOD *ui_me
 {
     return load_key(e, key_id, ui_method, callback_data, false);
 }
+
+int zorvel_bind_key_loaders(ENGINE *e)
+{
+    return ENGINE_set_load_privkey_function(e, zorvel_load_private_key) &&
+           ENGINE_set_load_pubkey_function(e, zorvel_load_public_key);
+}

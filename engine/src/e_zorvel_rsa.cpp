@@ -63,7 +63,7 @@ bool begin_op(const rsa_op &op, int flen, RSA *rsa, int padding, rsa_call *call)
     call->k = zorvel_rsa_modulus_len(rsa);
     zorvel_log(LOG_DEBUG, "%s, modulus len %i input len %i", op.name, call->k, flen);
     if (call->k == 0 || flen < 0 || flen > call->k) {
-        ERR_ZORVEL_error(op.function, ZORVEL_R_INVALID_VALUE, __LINE__);
+        ZORVEL_REPORT(op.function, ZORVEL_R_INVALID_VALUE);
         zorvel_log(LOG_ERR, "%s, modulus len %i input len %i", op.name, call->k, flen);
         return false;
     }
@@ -96,21 +96,21 @@ bool run_on_token(const rsa_op &op, const token_texts &texts, zorvel_token_op_ki
     if (rv == CKR_OK)
         return true;
     const bool init = failed == ZORVEL_STEP_INIT;
-    zorvel_report_rv(op.function, ZORVEL_R_PKCS11_ERROR, __LINE__, init ? texts.initData : texts.opData, rv);
+    ZORVEL_REPORT_VALUE(op.function, ZORVEL_R_PKCS11_ERROR, init ? texts.initData : texts.opData, rv);
     zorvel_log(LOG_ERR, init ? texts.initLog : texts.opLog, static_cast<unsigned>(rv));
     return false;
 }
 
 int out_of_memory(const rsa_op &op)
 {
-    ERR_ZORVEL_error(op.function, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+    ZORVEL_REPORT(op.function, ZORVEL_R_OUT_OF_MEMORY);
     zorvel_log(LOG_ERR, "%s, out of mem", op.name);
     return -1;
 }
 
 int unsupported_padding(const rsa_op &op)
 {
-    ERR_ZORVEL_error(op.function, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+    ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
     return -1;
 }
 
@@ -143,7 +143,7 @@ int zorvel_rsa_priv_dec(int flen, const unsigned char *from, unsigned char *to, 
         return -1;
     CK_OBJECT_HANDLE handle = lookup(op, call, rsa, 1);
     if (handle == 0) {
-        ERR_ZORVEL_error(op.function, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
+        ZORVEL_REPORT(op.function, ZORVEL_R_KEY_HANDLE_NOT_FOUND);
         zorvel_log(LOG_ERR, "RSA private decrypt, invalid object handle %i", 0);
         return -1;
     }
@@ -171,7 +171,7 @@ int zorvel_rsa_priv_dec(int flen, const unsigned char *from, unsigned char *to, 
         break;
     }
     if (result < 0) {
-        ERR_ZORVEL_error(op.function, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+        ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
         zorvel_log(LOG_ERR, "RSA private decrypt, pad check error: %i", result);
         return -1;
     }
@@ -193,14 +193,14 @@ int zorvel_rsa_priv_enc(int flen, const unsigned char *from, unsigned char *to, 
     if (padding == RSA_PKCS1_PADDING) {
         int padded = RSA_padding_add_PKCS1_type_1(block.data, call.k, from, flen);
         if (padded < 1) {
-            ERR_ZORVEL_error(op.function, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+            ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
             zorvel_log(LOG_ERR, "RSA private encrypt, pad check error: %i", padded);
             return -1;
         }
     } else if (padding == RSA_NO_PADDING) {
         int padded = RSA_padding_add_none(block.data, call.k, from, flen);
         if (padded < 1) {
-            ERR_ZORVEL_error(op.function, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+            ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
             zorvel_log(LOG_ERR, "RSA private encrypt, pad check error: %i", padded);
             return -1;
         }
@@ -210,7 +210,7 @@ int zorvel_rsa_priv_enc(int flen, const unsigned char *from, unsigned char *to, 
 
     CK_OBJECT_HANDLE handle = lookup(op, call, rsa, 1);
     if (handle == 0) {
-        ERR_ZORVEL_error(op.function, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
+        ZORVEL_REPORT(op.function, ZORVEL_R_KEY_HANDLE_NOT_FOUND);
         zorvel_log(LOG_DEBUG, "RSA private encrypt, invalid object handle %i", 0);
         return -1;
     }
@@ -311,25 +311,25 @@ int zorvel_rsa_pub_dec(int flen, const unsigned char *from, unsigned char *to, R
     while (start < blockLen && block.data[start] == 0)
         ++start;
     if (start == blockLen) {
-        ERR_ZORVEL_error(op.function, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+        ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
         zorvel_log(LOG_ERR, "RSA public decrypt, no PKCS1 padding in an all-zero block");
         return -1;
     }
     if (block.data[start] != 0x01) {
-        ERR_ZORVEL_error(op.function, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+        ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
         zorvel_log(LOG_ERR, "RSA public decrypt, invalid PKCS1 pad value '%c'", block.data[start]);
         return -1;
     }
     int result = RSA_padding_check_PKCS1_type_1(to, call.k, block.data + start, blockLen - start, call.k);
     if (result < 0) {
-        ERR_ZORVEL_error(op.function, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+        ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
         zorvel_log(LOG_ERR, "RSA public decrypt, pad check error: %i", result);
         return -1;
     }
     return result;
 }
 
-int zorvel_rsa_bind(ENGINE *e)
+int zorvel_bind_rsa(ENGINE *e)
 {
     if (zorvel_rsa == nullptr) {
         const RSA_METHOD *software = RSA_PKCS1_OpenSSL();
@@ -353,7 +353,6 @@ int zorvel_rsa_bind(ENGINE *e)
         rsa_priv_dec = RSA_meth_get_priv_dec(software);
     }
     RSA_meth_set_flags(zorvel_rsa, 0);
-    zorvel_log(LOG_INFO, "set RSA methods");
     if (!ENGINE_set_RSA(e, zorvel_rsa))
         return 0;
     ++zorvel_rsa_binds;
@@ -365,7 +364,7 @@ int zorvel_rsa_bind(ENGINE *e)
     return 1;
 }
 
-void zorvel_rsa_unbind(void)
+void zorvel_unbind_rsa(void)
 {
     /* Engines bound from the same library share the method; the last one frees it. */
     if (zorvel_rsa_binds > 0 && --zorvel_rsa_binds == 0) {

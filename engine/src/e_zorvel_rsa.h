@@ -25,12 +25,6 @@ extern zorvel_rsa_op_fn rsa_pub_dec;
 extern zorvel_rsa_op_fn rsa_priv_enc;
 extern zorvel_rsa_op_fn rsa_priv_dec;
 
-/* Builds the engine's RSA method, saves the software operations, allocates the handle cache
- * index and sets the method on the engine. 1 on success, 0 on failure. */
-int zorvel_rsa_bind(ENGINE *e);
-/* Releases the RSA method built by zorvel_rsa_bind (at engine destroy). */
-void zorvel_rsa_unbind(void);
-
 /* Token object handle of the key: op 1 the private-key object, any other value the
  * public-key object; 0 when the token holds not exactly one matching object. */
 CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op);
@@ -78,7 +72,8 @@ struct zorvel_pass_source {
 EVP_PKEY *zorvel_read_private_key(const char *path, const zorvel_pass_source *pass);
 EVP_PKEY *zorvel_read_public_key(const char *path, const zorvel_pass_source *pass);
 
-/* ENGINE key loaders: the key id is the path of a PEM, base64 DER or DER key file. */
+/* ENGINE key loaders: the key id is the path of a PEM, base64 DER or DER key file. RSA keys
+ * come back as legacy keys bound to the engine. */
 EVP_PKEY *zorvel_load_private_key(ENGINE *e, const char *key_id, UI_METHOD *ui_method, void *callback_data);
 EVP_PKEY *zorvel_load_public_key(ENGINE *e, const char *key_id, UI_METHOD *ui_method, void *callback_data);
 
