@@ -10,6 +10,8 @@
 #include <cstring>
 #include <functional>
 
+using namespace engine_harness;
+
 namespace {
 
 using Writer = std::function<int(BIO *, EVP_PKEY *)>;
@@ -88,7 +90,7 @@ protected:
             EXPECT_EQ(software_decrypt(key_, RSA_PKCS1_PADDING, cipher), message) << name;
         }
         bool onToken = false;
-        for (const std::string &line : log_lines())
+        for (const std::string &line : log_messages())
             onToken = onToken || (line.find("object handle") != std::string::npos &&
                                   line.find("object handle 0") == std::string::npos &&
                                   line.find("invalid") == std::string::npos);
@@ -105,7 +107,7 @@ TEST_F(RsaLoadTest, PrivateKeysLoadFromPemBase64AndDer)
 {
     for (const KeyFile &file : kPrivateFiles) {
         ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
-        clear_log();
+        syslog_capture::reset();
         EVP_PKEY *loaded = ENGINE_load_private_key(engine_, file.name, nullptr, nullptr);
         expectEngineKey(loaded, file.name, true);
         EXPECT_TRUE(logged(std::string("load key ") + file.name + " (1)")) << file.name;
@@ -117,7 +119,7 @@ TEST_F(RsaLoadTest, PublicKeysLoadFromPemBase64AndDer)
 {
     for (const KeyFile &file : kPublicFiles) {
         ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
-        clear_log();
+        syslog_capture::reset();
         EVP_PKEY *loaded = ENGINE_load_public_key(engine_, file.name, nullptr, nullptr);
         expectEngineKey(loaded, file.name, false);
         EXPECT_TRUE(logged(std::string("load key ") + file.name + " (0)")) << file.name;

@@ -8,6 +8,8 @@
 #include <openssl/err.h>
 #include <openssl/rsa.h>
 
+using namespace engine_harness;
+
 namespace {
 
 const int kBits = 2048;
@@ -117,7 +119,7 @@ TEST_F(RsaMethodTest, PublicOperationsUseTheTokenObject)
     EXPECT_EQ(recovered, block);
 
     EXPECT_FALSE(logged("RSA public encrypt, object handle 0"));
-    for (const std::string &line : log_lines())
+    for (const std::string &line : log_messages())
         EXPECT_EQ(line.find("SW fallback"), std::string::npos) << line;
     EXPECT_TRUE(take_errors().empty());
 }
@@ -146,8 +148,8 @@ TEST_F(RsaMethodTest, PublicKeyNotOnTheTokenFallsBackToSoftware)
     ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, pub, RSA_PKCS1_PADDING), kModulusLen);
     EXPECT_EQ(software_decrypt(elsewhere, RSA_PKCS1_PADDING, cipher), message);
     EXPECT_TRUE(logged("RSA public encrypt, object handle invalid. SW fallback"));
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", "PKCS#11 error", "Expected one object, but got: 00000000"))
+    std::vector<error_entry> errors = take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000000"))
         << describe(errors);
 
     Bytes sig = software_sign_raw(elsewhere, RSA_PKCS1_PADDING, message);
@@ -173,10 +175,10 @@ TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPubli
                  {"ZORVEL_F_RSA_PRIVATE_DECRYPT", RSA_private_decrypt, software_encrypt(twice, RSA_PKCS1_PADDING, message)}};
     for (const PrivateCase &c : cases) {
         EXPECT_EQ(apply(c.fn, c.in, &out, rsa, RSA_PKCS1_PADDING), -1) << c.function;
-        std::vector<QueuedError> errors = take_errors();
-        EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", "PKCS#11 error", "Expected one object, but got: 00000002"))
+        std::vector<error_entry> errors = take_errors();
+        EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000002"))
             << describe(errors);
-        EXPECT_TRUE(has_error(errors, c.function, "Key handle not found")) << describe(errors);
+        EXPECT_TRUE(has_error(errors, c.function, ZORVEL_R_KEY_HANDLE_NOT_FOUND)) << describe(errors);
     }
 
     Bytes cipher;
@@ -199,32 +201,32 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
         size_t len;
         int padding;
         const char *function;
-        const char *reason;
+        int reason;
     } cases[] = {
         {"private encrypt k+1", RSA_private_encrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"private decrypt k+1", RSA_private_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"public encrypt k+1", RSA_public_encrypt, kModulusLen + 1, RSA_NO_PADDING, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"public decrypt k+1", RSA_public_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"private encrypt k-10", RSA_private_encrypt, kModulusLen - 10, RSA_PKCS1_PADDING,
-         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "Unsupported padding"},
-        {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "Unsupported padding"},
+         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
+        {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
         {"private decrypt SSLv23", RSA_private_decrypt, kModulusLen, 2, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         "Unsupported padding"},
-        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", "Unsupported padding"},
+         ZORVEL_R_UNSUPPORTED_PADDING},
+        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
         {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING,
-         "ZORVEL_F_RSA_PUBLIC_DECRYPT", "Unsupported padding"},
+         "ZORVEL_F_RSA_PUBLIC_DECRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
         {"private encrypt OAEP", RSA_private_encrypt, 16, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         "Unsupported padding"},
+         ZORVEL_R_UNSUPPORTED_PADDING},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(apply(c.fn, test_message(c.len), &out, rsa, c.padding), -1) << c.what;
-        std::vector<QueuedError> errors = take_errors();
+        std::vector<error_entry> errors = take_errors();
         EXPECT_TRUE(has_error(errors, c.function, c.reason)) << c.what << ": " << describe(errors);
-        EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", "PKCS#11 error")) << c.what << ": " << describe(errors);
+        EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR)) << c.what << ": " << describe(errors);
     }
     EVP_PKEY_free(elsewhere);
 }
@@ -239,8 +241,8 @@ void expect_private_encrypt_call(ENGINE *engine, TokenKeys *token, const char *i
     RSA *rsa = engine_rsa_copy(engine, key, false);
     Bytes out;
     EXPECT_EQ(apply(RSA_private_encrypt, test_message(20), &out, rsa, RSA_PKCS1_PADDING), -1);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "PKCS#11 error", initData)) << describe(errors);
+    std::vector<error_entry> errors = take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_PKCS11_ERROR, initData)) << describe(errors);
     RSA_free(rsa);
     EVP_PKEY_free(key);
 }
@@ -256,8 +258,8 @@ TEST_F(RsaMethodTest, PrivateOperationsWithoutATokenObjectFail)
     RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere, false));
     Bytes out;
     EXPECT_EQ(apply(RSA_private_encrypt, test_message(20), &out, rsa, RSA_PKCS1_PADDING), -1);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "Key handle not found")) << describe(errors);
+    std::vector<error_entry> errors = take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_KEY_HANDLE_NOT_FOUND)) << describe(errors);
     EXPECT_TRUE(logged("RSA private encrypt, invalid object handle 0"));
     EVP_PKEY_free(elsewhere);
 }
@@ -323,7 +325,7 @@ TEST_F(RsaMethodTest, DigestSignWithTheEngineAsDefaultMakesSignaturesThatVerify)
     EXPECT_TRUE(logged("RSA private encrypt, padding 1"));
     EXPECT_TRUE(logged("RSA private encrypt, padding 3"));
     EXPECT_TRUE(logged("RSA public decrypt, padding 3"));
-    for (const std::string &line : log_lines())
+    for (const std::string &line : log_messages())
         EXPECT_EQ(line.find("SW fallback"), std::string::npos) << line;
 }
 

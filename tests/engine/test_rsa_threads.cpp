@@ -13,6 +13,8 @@
 #include <set>
 #include <thread>
 
+using namespace engine_harness;
+
 namespace {
 
 class RsaThreadsTest : public RsaEngineTest {
