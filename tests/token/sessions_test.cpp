@@ -50,6 +50,25 @@ TEST_F(Slots, ShortSlotListBufferGivesTheCount) {
   EXPECT_CKR(CKR_ARGUMENTS_BAD, f->C_GetSlotList(CK_TRUE, nullptr, nullptr));
 }
 
+TEST_F(Slots, CloseAllSessionsClosesThatSlotsSessionsOnly) {
+  const CK_ULONG tokens = provisionedTokens();
+  std::vector<CK_SESSION_HANDLE> sessions(tokens);
+  for (CK_SLOT_ID slot = 0; slot < tokens; ++slot) {
+    ASSERT_CKR(CKR_OK, f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &sessions[slot]));
+  }
+  for (CK_SLOT_ID slot = tokens; slot-- > 0;) {
+    SCOPED_TRACE("slot " + std::to_string(slot));
+    ASSERT_CKR(CKR_OK, f->C_CloseAllSessions(slot));
+    CK_SESSION_INFO info{};
+    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, f->C_CloseSession(sessions[slot]));
+    for (CK_SLOT_ID other = 0; other < slot; ++other) {
+      ASSERT_CKR(CKR_OK, f->C_GetSessionInfo(sessions[other], &info));
+      EXPECT_EQ(other, info.slotID);
+    }
+  }
+  EXPECT_CKR(CKR_SLOT_ID_INVALID, f->C_CloseAllSessions(tokens));
+}
+
 TEST_F(LoggedInSession, SessionInfoReportsSlotZero) {
   CK_SESSION_INFO info{};
   info.slotID = 99;
@@ -76,9 +95,7 @@ TEST(VendorList, InitialisesOnceAndYieldsAWorkingList) {
   CK_C_INITIALIZE_ARGS args = osLockingArgs();
   EXPECT_CKR(CKR_CRYPTOKI_ALREADY_INITIALIZED, f->C_Initialize(&args));
   CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session));
-  std::string pin = userPin();
-  EXPECT_CKR(CKR_OK, f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size()));
+  ASSERT_CKR(CKR_OK, openUserSession(f, &session));
   EXPECT_CKR(CKR_OK, f->C_Logout(session));
   EXPECT_CKR(CKR_OK, vendor->vendor.C_Finalize(nullptr));
   EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, vendor->vendor.C_Finalize(nullptr));

@@ -41,6 +41,13 @@ CK_ULONG provisionedTokens() {
   return tokens != nullptr ? std::strtoul(tokens, nullptr, 10) : 1;
 }
 
+CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session) {
+  CK_RV rv = f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, session);
+  if (rv != CKR_OK) return rv;
+  std::string pin = userPin();
+  return f->C_Login(*session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size());
+}
+
 CK_C_INITIALIZE_ARGS osLockingArgs() {
   CK_C_INITIALIZE_ARGS args{};
   args.flags = CKF_OS_LOCKING_OK;
@@ -63,20 +70,24 @@ void InitializedLibrary::TearDown() {
 void LoggedInSession::SetUp() {
   InitializedLibrary::SetUp();
   if (HasFatalFailure()) return;
-  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session));
-  std::string pin = userPin();
-  ASSERT_CKR(CKR_OK, f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size()));
+  ASSERT_CKR(CKR_OK, openUserSession(f, &session));
 }
 
 CK_OBJECT_HANDLE LoggedInSession::createDataObject(CK_BBOOL isPrivate) {
   CK_OBJECT_CLASS dataClass = CKO_DATA;
   CK_BBOOL yes = CK_TRUE;
   char label[] = "stand-in test data";
+  char application[] = "standin";
   char value[] = "test data";
+  CK_BYTE objectId[] = {0xDE, 0xAD, 0xBE, 0xEF};
+  // CKA_TOKEN given twice with one value, as the suite's data objects do.
   CK_ATTRIBUTE tmpl[] = {
-      {CKA_CLASS, &dataClass, sizeof dataClass}, {CKA_TOKEN, &yes, sizeof yes},
-      {CKA_PRIVATE, &isPrivate, sizeof isPrivate}, {CKA_LABEL, label, sizeof label - 1},
-      {CKA_VALUE, value, sizeof value - 1},
+      {CKA_CLASS, &dataClass, sizeof dataClass}, {CKA_TOKEN, &yes, 1},
+      {CKA_LABEL, label, sizeof label - 1}, {CKA_APPLICATION, application, sizeof application - 1},
+      {CKA_VALUE, value, sizeof value}, {CKA_OBJECT_ID, objectId, sizeof objectId},
+      {CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &isPrivate, 1},
+      {CKA_MODIFIABLE, &yes, 1}, {CKA_COPYABLE, &yes, 1},
+      {CKA_DESTROYABLE, &yes, 1},
   };
   CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
   EXPECT_CKR(CKR_OK, f->C_CreateObject(session, tmpl, sizeof tmpl / sizeof tmpl[0], &object));
