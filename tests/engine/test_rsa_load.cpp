@@ -61,7 +61,7 @@ protected:
         load(RsaEngineSettings{});
         if (token_ == nullptr)
             return;
-        key_ = make_software_rsa(2048);
+        key_ = make_software_rsa(1024);
         ASSERT_TRUE(token_->import_pair(key_));
     }
     static void TearDownTestSuite()

@@ -14,6 +14,9 @@ namespace {
 
 const int kBits = 2048;
 const int kModulusLen = kBits / 8;
+/* For keys whose size plays no part: quicker to make. */
+const int kSmallBits = 1024;
+const int kSmallModulusLen = kSmallBits / 8;
 
 struct Padding {
     const char *name;
@@ -41,11 +44,14 @@ protected:
             return;
         onToken_ = make_software_rsa(kBits);
         ASSERT_TRUE(token_->import_pair(onToken_));
+        elsewhere_ = make_software_rsa(kBits);
+        ASSERT_NE(elsewhere_, nullptr);
     }
     static void TearDownTestSuite()
     {
         EVP_PKEY_free(onToken_);
-        onToken_ = nullptr;
+        EVP_PKEY_free(elsewhere_);
+        onToken_ = elsewhere_ = nullptr;
         unload();
     }
 
@@ -64,10 +70,13 @@ protected:
     }
 
     static EVP_PKEY *onToken_;
+    /* A key the token does not hold. */
+    static EVP_PKEY *elsewhere_;
     std::vector<RSA *> keys_;
 };
 
 EVP_PKEY *RsaMethodTest::onToken_ = nullptr;
+EVP_PKEY *RsaMethodTest::elsewhere_ = nullptr;
 
 TEST_F(RsaMethodTest, PrivateEncryptMakesSignaturesThatVerifyInSoftware)
 {
@@ -140,8 +149,7 @@ TEST_F(RsaMethodTest, PrivateAndPublicOperationsOnOneKeyUseTheirOwnObjects)
 
 TEST_F(RsaMethodTest, PublicKeyNotOnTheTokenFallsBackToSoftware)
 {
-    EVP_PKEY *elsewhere = make_software_rsa(kBits);
-    ASSERT_NE(elsewhere, nullptr);
+    EVP_PKEY *elsewhere = elsewhere_;
     RSA *pub = keep(engine_rsa_copy(engine_, elsewhere, true));
     Bytes message = test_message(40), cipher, recovered;
 
@@ -156,12 +164,11 @@ TEST_F(RsaMethodTest, PublicKeyNotOnTheTokenFallsBackToSoftware)
     EXPECT_EQ(apply(RSA_public_decrypt, sig, &recovered, pub, RSA_PKCS1_PADDING), 40);
     EXPECT_EQ(recovered, message);
     EXPECT_TRUE(logged("RSA public decrypt, object handle invalid. SW fallback"));
-    EVP_PKEY_free(elsewhere);
 }
 
 TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPublicOnes)
 {
-    EVP_PKEY *twice = make_software_rsa(kBits);
+    EVP_PKEY *twice = make_software_rsa(kSmallBits);
     ASSERT_TRUE(token_->import_pair(twice));
     ASSERT_TRUE(token_->import_pair(twice));
     RSA *rsa = keep(engine_rsa_copy(engine_, twice, false));
@@ -182,7 +189,7 @@ TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPubli
     }
 
     Bytes cipher;
-    ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, rsa, RSA_PKCS1_PADDING), kModulusLen);
+    ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, rsa, RSA_PKCS1_PADDING), kSmallModulusLen);
     EXPECT_EQ(software_decrypt(twice, RSA_PKCS1_PADDING, cipher), message);
     EXPECT_TRUE(logged("RSA public encrypt, object handle invalid. SW fallback"));
     EVP_PKEY_free(twice);
@@ -192,8 +199,7 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
 {
     /* A key the token does not hold: a failure that names the input, not the lookup,
      * shows that nothing reached the token. */
-    EVP_PKEY *elsewhere = make_software_rsa(kBits);
-    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere, false));
+    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
     Bytes out;
     struct Case {
         const char *what;
@@ -228,14 +234,13 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
         EXPECT_TRUE(has_error(errors, c.function, c.reason)) << c.what << ": " << describe(errors);
         EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR)) << c.what << ": " << describe(errors);
     }
-    EVP_PKEY_free(elsewhere);
 }
 
 /* Private encryption on a token key that may not sign: the failing call's name in the error
  * data shows which of the two ways the engine took. */
 void expect_private_encrypt_call(ENGINE *engine, TokenKeys *token, const char *initData)
 {
-    EVP_PKEY *key = make_software_rsa(kBits);
+    EVP_PKEY *key = make_software_rsa(kSmallBits);
     CK_BBOOL no = CK_FALSE;
     ASSERT_NE(token->import_private(key, {{CKA_SIGN, &no, 1}}), CK_OBJECT_HANDLE(0));
     RSA *rsa = engine_rsa_copy(engine, key, false);
@@ -254,14 +259,12 @@ TEST_F(RsaMethodTest, PrivateEncryptEncryptsWithThePrivateKey)
 
 TEST_F(RsaMethodTest, PrivateOperationsWithoutATokenObjectFail)
 {
-    EVP_PKEY *elsewhere = make_software_rsa(kBits);
-    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere, false));
+    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
     Bytes out;
     EXPECT_EQ(apply(RSA_private_encrypt, test_message(20), &out, rsa, RSA_PKCS1_PADDING), -1);
     std::vector<error_entry> errors = take_errors();
     EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_KEY_HANDLE_NOT_FOUND)) << describe(errors);
     EXPECT_TRUE(logged("RSA private encrypt, invalid object handle 0"));
-    EVP_PKEY_free(elsewhere);
 }
 
 /* OpenSSL's own signing and verification with the engine as the default RSA engine: the
@@ -343,11 +346,11 @@ protected:
 
 TEST_F(RsaMethodSSLv3Test, PrivateEncryptSignsOnTheToken)
 {
-    EVP_PKEY *key = make_software_rsa(kBits);
+    EVP_PKEY *key = make_software_rsa(kSmallBits);
     ASSERT_TRUE(token_->import_pair(key));
     RSA *rsa = engine_rsa_copy(engine_, key, false);
     Bytes message = test_message(36), sig;
-    EXPECT_EQ(apply(RSA_private_encrypt, message, &sig, rsa, RSA_PKCS1_PADDING), kModulusLen)
+    EXPECT_EQ(apply(RSA_private_encrypt, message, &sig, rsa, RSA_PKCS1_PADDING), kSmallModulusLen)
         << describe(take_errors());
     EXPECT_EQ(software_verify_recover(key, RSA_PKCS1_PADDING, sig), message);
     RSA_free(rsa);
