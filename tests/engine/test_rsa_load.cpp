@@ -7,6 +7,10 @@
 #include <openssl/rsa.h>
 #include <openssl/ui.h>
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -171,6 +175,48 @@ TEST_F(RsaLoadTest, EncryptedPemKeyTakesItsPassPhraseFromTheCallersUiMethod)
     /* Without a UI method the pass phrase is refused; nothing prompts on the terminal. */
     EXPECT_EQ(ENGINE_load_private_key(engine_, path, nullptr, nullptr), nullptr);
     UI_destroy_method(ui);
+}
+
+/* The key's public part with placeholder private components: only the token can sign
+ * with it. */
+EVP_PKEY *placeholder_private_key(const EVP_PKEY *key)
+{
+    auto one = [] {
+        BIGNUM *bn = BN_new();
+        BN_one(bn);
+        return bn;
+    };
+    BIGNUM *n = nullptr, *e = nullptr;
+    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n);
+    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e);
+    RSA *rsa = RSA_new();
+    RSA_set0_key(rsa, n, e, one());
+    RSA_set0_factors(rsa, one(), one());
+    RSA_set0_crt_params(rsa, one(), one(), one());
+    EVP_PKEY *placeholder = EVP_PKEY_new();
+    EVP_PKEY_assign_RSA(placeholder, rsa);
+    return placeholder;
+}
+
+TEST_F(RsaLoadTest, OpensslReqSignsACertificateWithTheTokenKey)
+{
+    EVP_PKEY *placeholder = placeholder_private_key(key_);
+    ASSERT_TRUE(write_key_file("token-key.pem", placeholder,
+                               [](BIO *b, EVP_PKEY *k) {
+                                   return PEM_write_bio_PrivateKey_traditional(b, k, nullptr, nullptr, 0, nullptr,
+                                                                               nullptr);
+                               },
+                               false));
+    EVP_PKEY_free(placeholder);
+
+    const std::string openssl = std::string("OPENSSL_ENGINES=") + ZORVEL_TEST_ENGINES_DIR + " " + ZORVEL_OPENSSL;
+    ASSERT_EQ(std::system((openssl + " req -new -x509 -engine zorvel -keyform engine -key token-key.pem"
+                                     " -subj /CN=zorvel -days 1 -out cert.pem 2>req.log")
+                              .c_str()),
+              0)
+        << "openssl req failed";
+    /* Checked in software: the signature was made with the real private key. */
+    EXPECT_EQ(std::system((std::string(ZORVEL_OPENSSL) + " verify -CAfile cert.pem cert.pem >/dev/null").c_str()), 0);
 }
 
 } // namespace
