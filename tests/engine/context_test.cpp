@@ -37,19 +37,7 @@ std::vector<std::string> engine_error_data()
     return data;
 }
 
-class ContextTest : public EngineTest {
-protected:
-    ENGINE *initialised(const config &cfg)
-    {
-        ENGINE *e = bind(cfg);
-        if (e != nullptr) {
-            EXPECT_EQ(init(), 1);
-        }
-        clear_journal();
-        syslog_capture::reset();
-        return e;
-    }
-};
+class ContextTest : public EngineTest {};
 
 TEST_F(ContextTest, OpensOneLoggedInSessionForTheProcess)
 {
@@ -233,6 +221,21 @@ TEST_F(ContextTest, FinishInAChildLeavesTheParentsSessionAlone)
 
     EXPECT_EQ(finish(), 1);
     EXPECT_EQ(session_calls().size(), 3U);
+}
+
+TEST_F(ContextTest, ThreadsRacingForTheFirstContextShareOneSession)
+{
+    ASSERT_NE(initialised(fake_token_config()), nullptr);
+    std::vector<zorvel_ctx *> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (zorvel_ctx *&ctx : seen)
+        threads.emplace_back([&ctx] { ctx = get_ctx(); });
+    for (std::thread &thread : threads)
+        thread.join();
+    for (zorvel_ctx *ctx : seen)
+        EXPECT_EQ(ctx, seen[0]);
+    EXPECT_NE(seen[0], nullptr);
+    EXPECT_EQ(session_calls().size(), 2U);
 }
 
 TEST_F(ContextTest, EveryThreadLogsWithItsOwnKernelThreadId)

@@ -213,6 +213,17 @@ void EngineTest::TearDown()
     ERR_clear_error();
 }
 
+ENGINE *EngineTest::initialised(const config &cfg)
+{
+    ENGINE *e = bind(cfg);
+    if (e != nullptr) {
+        EXPECT_EQ(init(), 1);
+    }
+    clear_journal();
+    syslog_capture::reset();
+    return e;
+}
+
 int EngineTest::init()
 {
     int result = ENGINE_init(engine.get());

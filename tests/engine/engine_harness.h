@@ -125,6 +125,8 @@ protected:
 
     // Writes the configuration and loads the engine; fails the test when binding fails.
     ENGINE *bind(const config &cfg);
+    // Binds and initialises, then starts the journal and the log afresh.
+    ENGINE *initialised(const config &cfg);
     int init();
     int finish();
     // Finishes every initialisation left and frees the engine.

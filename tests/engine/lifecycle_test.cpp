@@ -18,6 +18,14 @@ const std::string initialisation_calls[] = {
     journal_line("C_Initialize ./usr/local/zorvel/etc/zorvel.cfg"),
 };
 
+// What finish sends for a context with this session.
+std::vector<std::string> teardown_calls(CK_SESSION_HANDLE session)
+{
+    const std::string handle = std::to_string(session);
+    return {journal_line("C_Logout session=" + handle), journal_line("C_CloseSession session=" + handle),
+            journal_line("C_Finalize")};
+}
+
 config deferred_config(const std::string &lib)
 {
     config cfg = fake_token_config();
@@ -165,18 +173,15 @@ TEST_F(LifecycleTest, AlreadyInitialisedLibraryCountsAsInitialised)
 
 TEST_F(LifecycleTest, FinishLogsOutClosesAndFinalisesAndASecondInitWorks)
 {
-    ASSERT_NE(bind(fake_token_config()), nullptr);
-    ASSERT_EQ(init(), 1);
+    ASSERT_NE(initialised(fake_token_config()), nullptr);
     zorvel_ctx *ctx = get_ctx();
     ASSERT_NE(ctx, nullptr);
-    const std::string session = std::to_string(ctx->session);
+    const CK_SESSION_HANDLE session = ctx->session;
 
     clear_journal();
     syslog_capture::reset();
     EXPECT_EQ(finish(), 1);
-    EXPECT_EQ(journal(), (std::vector<std::string>{journal_line("C_Logout session=" + session),
-                                                   journal_line("C_CloseSession session=" + session),
-                                                   journal_line("C_Finalize")}));
+    EXPECT_EQ(journal(), teardown_calls(session));
     for (const char *message : {"finish engine (deferred 0)", "clear ctx", "close ctx", "close session",
                                 "logout user", "finalize", "unload DSO, free DSO"})
         EXPECT_TRUE(logged(message)) << message;
@@ -196,17 +201,14 @@ TEST_F(LifecycleTest, FinishLogsOutClosesAndFinalisesAndASecondInitWorks)
 TEST_F(LifecycleTest, FinishClosesTheSessionEvenWhenLogoutFails)
 {
     fake_answer("C_Logout", CKR_USER_NOT_LOGGED_IN);
-    ASSERT_NE(bind(fake_token_config()), nullptr);
-    ASSERT_EQ(init(), 1);
+    ASSERT_NE(initialised(fake_token_config()), nullptr);
     zorvel_ctx *ctx = get_ctx();
     ASSERT_NE(ctx, nullptr);
-    const std::string session = std::to_string(ctx->session);
+    const CK_SESSION_HANDLE session = ctx->session;
 
     clear_journal();
     EXPECT_EQ(finish(), 1);
-    EXPECT_EQ(journal(), (std::vector<std::string>{journal_line("C_Logout session=" + session),
-                                                   journal_line("C_CloseSession session=" + session),
-                                                   journal_line("C_Finalize")}));
+    EXPECT_EQ(journal(), teardown_calls(session));
     expect_engine_error(first_error(), ZORVEL_R_PKCS11_ERROR, "ZORVEL_INIT", "C_Logout=0x00000101");
     EXPECT_TRUE(logged("logout user, C_Logout failed with 0x00000101"));
 }
