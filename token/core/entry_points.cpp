@@ -21,6 +21,7 @@ CK_RV initializeLibrary(CK_VOID_PTR pInitArgs) {
   std::unique_lock<std::shared_mutex> lock(lib.lifecycle);
   if (lib.initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   lib.settings = readSettings();
+  lib.provokedFailure.setSurfaced(lib.settings.surfaceProvokedFailure);
   // The stand-in has one HSM, number 0; no other can be reached.
   if (lib.selectedHsm.load() != 0) return CKR_DEVICE_ERROR;
   if (!lib.backend.loaded()) {
