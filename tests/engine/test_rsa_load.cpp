@@ -102,6 +102,22 @@ protected:
         EXPECT_TRUE(take_errors().empty()) << name;
     }
 
+    using Loader = EVP_PKEY *(*)(ENGINE *, const char *, UI_METHOD *, void *);
+
+    /* Writes the key in each form, loads it back and checks what came back. */
+    template <size_t N>
+    void loadEach(const KeyFile (&files)[N], Loader loader, bool isPrivate)
+    {
+        for (const KeyFile &file : files) {
+            ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
+            syslog_capture::reset();
+            EVP_PKEY *loaded = loader(engine_, file.name, nullptr, nullptr);
+            expectEngineKey(loaded, file.name, isPrivate);
+            EXPECT_TRUE(logged(std::string("load key ") + file.name + (isPrivate ? " (1)" : " (0)"))) << file.name;
+            EVP_PKEY_free(loaded);
+        }
+    }
+
     static EVP_PKEY *key_;
 };
 
@@ -109,26 +125,12 @@ EVP_PKEY *RsaLoadTest::key_ = nullptr;
 
 TEST_F(RsaLoadTest, PrivateKeysLoadFromPemBase64AndDer)
 {
-    for (const KeyFile &file : kPrivateFiles) {
-        ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
-        syslog_capture::reset();
-        EVP_PKEY *loaded = ENGINE_load_private_key(engine_, file.name, nullptr, nullptr);
-        expectEngineKey(loaded, file.name, true);
-        EXPECT_TRUE(logged(std::string("load key ") + file.name + " (1)")) << file.name;
-        EVP_PKEY_free(loaded);
-    }
+    loadEach(kPrivateFiles, ENGINE_load_private_key, true);
 }
 
 TEST_F(RsaLoadTest, PublicKeysLoadFromPemBase64AndDer)
 {
-    for (const KeyFile &file : kPublicFiles) {
-        ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
-        syslog_capture::reset();
-        EVP_PKEY *loaded = ENGINE_load_public_key(engine_, file.name, nullptr, nullptr);
-        expectEngineKey(loaded, file.name, false);
-        EXPECT_TRUE(logged(std::string("load key ") + file.name + " (0)")) << file.name;
-        EVP_PKEY_free(loaded);
-    }
+    loadEach(kPublicFiles, ENGINE_load_public_key, false);
 }
 
 TEST_F(RsaLoadTest, MissingFileGivesNoKey)
