@@ -133,6 +133,42 @@ TEST_F(RsaMethodTest, PublicOperationsUseTheTokenObject)
     EXPECT_TRUE(take_errors().empty());
 }
 
+TEST_F(RsaMethodTest, RawPublicEncryptionPlacesTheInputAtTheStartOfTheBlock)
+{
+    Bytes message = test_message(16), cipher;
+    ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, engineKey(true), RSA_NO_PADDING), kModulusLen);
+    Bytes block = message;
+    block.resize(kModulusLen, 0);
+    EXPECT_EQ(software_decrypt(onToken_, RSA_NO_PADDING, cipher), block);
+}
+
+TEST_F(RsaMethodTest, PublicDecryptRefusesBlocksWithoutBlockType1)
+{
+    /* Raw signatures over blocks that are no PKCS#1 v1.5 signature block. */
+    Bytes type2(kModulusLen, 0x5A);
+    type2[0] = 0x00;
+    type2[1] = 0x02;
+    struct Case {
+        const char *what;
+        Bytes block;
+        const char *line;
+    } cases[] = {
+        {"block type 2", type2, "RSA public decrypt, invalid PKCS1 pad value '\x02'"},
+        {"all zero", Bytes(kModulusLen, 0), "RSA public decrypt, no PKCS1 padding in an all-zero block"},
+    };
+    for (const Case &c : cases) {
+        Bytes sig = software_sign_raw(onToken_, RSA_NO_PADDING, c.block), out;
+        ASSERT_EQ(sig.size(), size_t(kModulusLen)) << c.what;
+        syslog_capture::reset();
+        EXPECT_EQ(apply(RSA_public_decrypt, sig, &out, engineKey(true), RSA_PKCS1_PADDING), -1) << c.what;
+        std::vector<error_entry> errors = take_errors();
+        EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PUBLIC_DECRYPT", ZORVEL_R_UNSUPPORTED_PADDING))
+            << c.what << ": " << describe(errors);
+        EXPECT_FALSE(logged("RSA public decrypt, object handle 0")) << c.what;
+        EXPECT_TRUE(logged(c.line)) << c.what;
+    }
+}
+
 TEST_F(RsaMethodTest, PrivateAndPublicOperationsOnOneKeyUseTheirOwnObjects)
 {
     /* The private operation finds and caches the private-key object first; the public
