@@ -18,8 +18,7 @@ extern int zorvel_rsa_pub_ex;
 
 /* OpenSSL's software operations, saved when the RSA method is bound: the public pair
  * serves the software fallback. */
-typedef int (*zorvel_rsa_op_fn)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
-                                int padding);
+typedef int (*zorvel_rsa_op_fn)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa, int padding);
 extern zorvel_rsa_op_fn rsa_pub_enc;
 extern zorvel_rsa_op_fn rsa_pub_dec;
 extern zorvel_rsa_op_fn rsa_priv_enc;

@@ -100,7 +100,7 @@ CK_RV initialize(const char *config_path)
 
 CK_ZORVEL_FUNCTION_LIST vendor_list = {{1, 0}, get_function_list, finalize, initialize};
 
-}  // namespace
+} // namespace
 
 extern "C" CK_RV C_GetZorvelFunctionList(CK_ZORVEL_FUNCTION_LIST_PTR_PTR list)
 {
