@@ -40,16 +40,6 @@ std::vector<std::string> Messages(const std::vector<RecordedFailure>& failures)
     return messages;
 }
 
-void ListOneSlot()
-{
-    TheFakeToken().C_GetSlotList = [](CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
-        if (list != NULL_PTR)
-            list[0] = 3;
-        *count = 1;
-        return CKR_OK;
-    };
-}
-
 TEST_F(FailureTexts, SuiteSetUpNamesTheFailingStep)
 {
     struct Row {
@@ -81,7 +71,7 @@ TEST_F(FailureTexts, SuiteSetUpNamesTheFailingStep)
     };
     for (const Row& row : rows) {
         ResetFakeToken();
-        ListOneSlot();
+        ListSlots({3});
         row.breakToken(Fake());
         const auto failures = RecordFailures(row.setUp);
         ASSERT_EQ(1u, failures.size()) << row.text;
