@@ -5,6 +5,7 @@
 #include "function_list.h"
 #include "key_sizes.h"
 #include "library.h"
+#include "rsa_key_conventions.h"
 #include "thread_keys.h"
 
 #include <cstdio>
@@ -215,6 +216,10 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_GetSessionInfo = getSessionInfo;
   list.C_GenerateKey = generateKey;
   list.C_WaitForSlotEvent = waitForSlotEvent;
+  list.C_EncryptInit = encryptInitWithKeyConventions;
+  list.C_Encrypt = encryptWithKeyConventions;
+  list.C_DecryptInit = decryptInitWithKeyConventions;
+  list.C_Decrypt = decryptWithKeyConventions;
   return list;
 }
 
