@@ -368,44 +368,60 @@ TEST_F(OaepEmulation, ClosingTheSessionOrFinalisingDropsThePendingOperation) {
   }
 }
 
+// A sensitive key's value never shows in CKA_VALUE; it is wrapped all the same.
 TEST_F(OaepEmulation, WrapsAndUnwrapsAnAesKeyWithSha256) {
   Scheme scheme{kSha256, kSha256, {}};
   CK_RSA_PKCS_OAEP_PARAMS params = scheme.params();
   CK_MECHANISM mechanism = {CKM_RSA_PKCS_OAEP, &params, sizeof params};
-  const CK_OBJECT_HANDLE aesKey = generateAesKey(CK_TRUE, CK_FALSE);
-  const Bytes value = keyValue(aesKey);
-  ASSERT_EQ(16U, value.size());
+  for (CK_BBOOL sensitive : {CK_FALSE, CK_TRUE}) {
+    SCOPED_TRACE(sensitive ? "sensitive key" : "key not sensitive");
+    const CK_OBJECT_HANDLE aesKey = generateAesKey(CK_TRUE, sensitive);
 
-  CK_ULONG length = 0;
-  ASSERT_CKR(CKR_OK, f->C_WrapKey(session, &mechanism, publicKey, aesKey, nullptr, &length));
-  EXPECT_EQ(blockLength, length);
-  Bytes wrapped(blockLength);
-  length = blockLength - 1;
-  EXPECT_CKR(CKR_BUFFER_TOO_SMALL, f->C_WrapKey(session, &mechanism, publicKey, aesKey, wrapped.data(), &length));
-  EXPECT_EQ(blockLength, length);
-  ASSERT_CKR(CKR_OK, f->C_WrapKey(session, &mechanism, publicKey, aesKey, wrapped.data(), &length));
-  ASSERT_EQ(blockLength, length);
-  EXPECT_EQ(value, softwareOaep(softwareKey.get(), scheme, wrapped, /*encrypt=*/false));
+    CK_ULONG length = 0;
+    ASSERT_CKR(CKR_OK, f->C_WrapKey(session, &mechanism, publicKey, aesKey, nullptr, &length));
+    EXPECT_EQ(blockLength, length);
+    Bytes wrapped(blockLength);
+    length = blockLength - 1;
+    EXPECT_CKR(CKR_BUFFER_TOO_SMALL, f->C_WrapKey(session, &mechanism, publicKey, aesKey, wrapped.data(), &length));
+    EXPECT_EQ(blockLength, length);
+    ASSERT_CKR(CKR_OK, f->C_WrapKey(session, &mechanism, publicKey, aesKey, wrapped.data(), &length));
+    ASSERT_EQ(blockLength, length);
+    const Bytes value = softwareOaep(softwareKey.get(), scheme, wrapped, /*encrypt=*/false);
+    ASSERT_EQ(16U, value.size());
+    if (!sensitive) {
+      EXPECT_EQ(keyValue(aesKey), value);
+    }
 
-  // The token's own wrapping and a wrapping in software both unwrap to the key.
-  const Bytes softwareWrapped = softwareOaep(softwareKey.get(), scheme, value, /*encrypt=*/true);
-  for (const Bytes &data : {wrapped, softwareWrapped}) {
-    CK_OBJECT_HANDLE unwrapped = CK_INVALID_HANDLE;
-    ASSERT_CKR(CKR_OK, unwrapAesKey(mechanism, data, 16, &unwrapped));
-    EXPECT_EQ(value, keyValue(unwrapped));
-    Bytes cbcIv(16, 0);
-    CK_MECHANISM cbc = {CKM_AES_CBC, cbcIv.data(), cbcIv.size()};
-    Bytes block(16, 0x33);
-    Bytes encrypted(16);
-    CK_ULONG encryptedLength = encrypted.size();
-    ASSERT_CKR(CKR_OK, f->C_EncryptInit(session, &cbc, aesKey));
-    ASSERT_CKR(CKR_OK, f->C_Encrypt(session, block.data(), block.size(), encrypted.data(), &encryptedLength));
-    ASSERT_CKR(CKR_OK, f->C_DecryptInit(session, &cbc, unwrapped));
-    Bytes decrypted(16);
-    CK_ULONG decryptedLength = decrypted.size();
-    ASSERT_CKR(CKR_OK, f->C_Decrypt(session, encrypted.data(), encrypted.size(), decrypted.data(), &decryptedLength));
-    EXPECT_EQ(block, decrypted) << "the unwrapped key works as the original";
+    // The token's own wrapping and a wrapping in software both unwrap to the key.
+    const Bytes softwareWrapped = softwareOaep(softwareKey.get(), scheme, value, /*encrypt=*/true);
+    for (const Bytes &data : {wrapped, softwareWrapped}) {
+      CK_OBJECT_HANDLE unwrapped = CK_INVALID_HANDLE;
+      ASSERT_CKR(CKR_OK, unwrapAesKey(mechanism, data, 16, &unwrapped));
+      EXPECT_EQ(value, keyValue(unwrapped));
+      Bytes iv(16, 0);
+      CK_MECHANISM cbc = {CKM_AES_CBC, iv.data(), iv.size()};
+      Bytes block(16, 0x33);
+      Bytes encrypted(16);
+      CK_ULONG encryptedLength = encrypted.size();
+      ASSERT_CKR(CKR_OK, f->C_EncryptInit(session, &cbc, aesKey));
+      ASSERT_CKR(CKR_OK, f->C_Encrypt(session, block.data(), block.size(), encrypted.data(), &encryptedLength));
+      ASSERT_CKR(CKR_OK, f->C_DecryptInit(session, &cbc, unwrapped));
+      Bytes decrypted(16);
+      CK_ULONG decryptedLength = decrypted.size();
+      ASSERT_CKR(CKR_OK,
+                 f->C_Decrypt(session, encrypted.data(), encrypted.size(), decrypted.data(), &decryptedLength));
+      EXPECT_EQ(block, decrypted) << "the unwrapped key works as the original";
+    }
   }
+  // The transient key that carried the sensitive one is gone.
+  CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+  CK_ATTRIBUTE secretKeys = {CKA_CLASS, &secretClass, sizeof secretClass};
+  ASSERT_CKR(CKR_OK, f->C_FindObjectsInit(session, &secretKeys, 1));
+  CK_OBJECT_HANDLE found[16];
+  CK_ULONG count = 0;
+  ASSERT_CKR(CKR_OK, f->C_FindObjects(session, found, 16, &count));
+  EXPECT_CKR(CKR_OK, f->C_FindObjectsFinal(session));
+  EXPECT_EQ(6U, count) << "two generated keys and four unwrapped ones";
 }
 
 TEST_F(OaepEmulation, WrapAndUnwrapRefusals) {
@@ -414,24 +430,23 @@ TEST_F(OaepEmulation, WrapAndUnwrapRefusals) {
   CK_MECHANISM mechanism = {CKM_RSA_PKCS_OAEP, &params, sizeof params};
   struct WrapCase {
     const char *what;
-    CK_BBOOL extractable;
-    CK_BBOOL sensitive;
+    CK_OBJECT_HANDLE wrappingKey;
+    CK_OBJECT_HANDLE key;
     CK_RV expected;
   };
-  // A sensitive key is one the stand-in cannot read, so it cannot wrap it.
+  const CK_OBJECT_HANDLE aesKey = generateAesKey(CK_TRUE, CK_FALSE);
   const WrapCase wrapCases[] = {
-      {"not extractable", CK_FALSE, CK_FALSE, CKR_KEY_UNEXTRACTABLE},
-      {"sensitive", CK_TRUE, CK_TRUE, CKR_KEY_NOT_WRAPPABLE},
+      {"not extractable", publicKey, generateAesKey(CK_FALSE, CK_FALSE), CKR_KEY_UNEXTRACTABLE},
+      {"not a secret key", publicKey, privateKey, CKR_KEY_NOT_WRAPPABLE},
+      {"no such key", publicKey, 0x7FFFFF, CKR_KEY_HANDLE_INVALID},
+      {"wrapping with the private key", privateKey, aesKey, CKR_WRAPPING_KEY_TYPE_INCONSISTENT},
+      {"wrapping with an AES key", aesKey, aesKey, CKR_WRAPPING_KEY_TYPE_INCONSISTENT},
   };
   for (const WrapCase &c : wrapCases) {
     SCOPED_TRACE(c.what);
-    const CK_OBJECT_HANDLE key = generateAesKey(c.extractable, c.sensitive);
     CK_ULONG length = 0;
-    EXPECT_CKR(c.expected, f->C_WrapKey(session, &mechanism, publicKey, key, nullptr, &length));
+    EXPECT_CKR(c.expected, f->C_WrapKey(session, &mechanism, c.wrappingKey, c.key, nullptr, &length));
   }
-  CK_ULONG length = 0;
-  EXPECT_CKR(CKR_WRAPPING_KEY_TYPE_INCONSISTENT,
-             f->C_WrapKey(session, &mechanism, privateKey, generateAesKey(CK_TRUE, CK_FALSE), nullptr, &length));
 
   const Bytes value(16, 0x42);
   Bytes wrapped = softwareOaep(softwareKey.get(), scheme, value, /*encrypt=*/true);

@@ -1,6 +1,7 @@
 #include "oaep_emulation.h"
 
 #include "oaep_encoding.h"
+#include "secret_key_value.h"
 
 #include <cstring>
 #include <map>
@@ -268,17 +269,6 @@ CK_RV decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG u
   return CKR_OK;
 }
 
-// Reads an attribute of any length.
-CK_RV readBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, Bytes *value) {
-  CK_ATTRIBUTE attribute = {type, nullptr, 0};
-  CK_RV rv = g_module.C_GetAttributeValue(session, object, &attribute, 1);
-  if (rv != CKR_OK) return rv;
-  if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) return CKR_ATTRIBUTE_SENSITIVE;
-  value->resize(attribute.ulValueLen);
-  attribute.pValue = value->data();
-  return g_module.C_GetAttributeValue(session, object, &attribute, 1);
-}
-
 // Whether a key is an RSA key of the class that may be used as the usage attribute says;
 // the errors are those of the wrapping or unwrapping key.
 struct KeyRole {
@@ -329,9 +319,8 @@ CK_RV wrappableValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE wrappingKey, CK
       return CKR_KEY_NOT_WRAPPABLE;
     }
   }
-  rv = readBytes(session, key, CKA_VALUE, value);
-  // The backend does not show the value of a sensitive key, and the stand-in cannot
-  // wrap what it cannot read.
+  rv = extractableKeyValue(g_module, session, key, value);
+  // What the stand-in cannot read, it cannot wrap.
   return rv == CKR_ATTRIBUTE_SENSITIVE ? CKR_KEY_NOT_WRAPPABLE : rv;
 }
 
@@ -346,8 +335,8 @@ CK_RV wrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT
   if (rv != CKR_OK) return rv;
   Bytes modulus;
   Bytes exponent;
-  rv = readBytes(hSession, hWrappingKey, CKA_MODULUS, &modulus);
-  if (rv == CKR_OK) rv = readBytes(hSession, hWrappingKey, CKA_PUBLIC_EXPONENT, &exponent);
+  rv = readAttributeBytes(g_module, hSession, hWrappingKey, CKA_MODULUS, &modulus);
+  if (rv == CKR_OK) rv = readAttributeBytes(g_module, hSession, hWrappingKey, CKA_PUBLIC_EXPONENT, &exponent);
   if (rv != CKR_OK) return rv;
   while (!modulus.empty() && modulus.front() == 0) modulus.erase(modulus.begin());
   const CK_ULONG k = modulus.size();
@@ -472,7 +461,7 @@ CK_FUNCTION_LIST withOaepEmulation(const CK_FUNCTION_LIST &module) {
   CK_FUNCTION_LIST list = module;
   const bool usable = module.C_Finalize && module.C_CloseSession && module.C_CloseAllSessions &&
                       module.C_GetSessionInfo && module.C_GetAttributeValue && module.C_CreateObject &&
-                      module.C_EncryptInit && module.C_Encrypt && module.C_DecryptInit && module.C_Decrypt &&
+                      module.C_DestroyObject && module.C_EncryptInit && module.C_Encrypt && module.C_DecryptInit && module.C_Decrypt &&
                       module.C_WrapKey && module.C_UnwrapKey;
   if (!usable) return list;
   list.C_Finalize = finalize;
