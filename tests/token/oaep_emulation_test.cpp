@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zorvel::test {
@@ -320,6 +321,8 @@ TEST_F(OaepEmulation, KeyTooSmallForTheHashIsRefusedAtInit) {
   EXPECT_EQ(kMessage, softwareOaep(softwareKey.get(), fitting, tokenEncrypt(fittingMechanism, kMessage), false));
 }
 
+// The backend guards the session's emulated operation against others; an unwrapping
+// neither meets it nor ends it.
 TEST_F(OaepEmulation, AnActiveOperationIsTheBackendsToGuard) {
   Scheme scheme{kSha384, kSha384, {}};
   CK_RSA_PKCS_OAEP_PARAMS params = scheme.params();
@@ -328,11 +331,45 @@ TEST_F(OaepEmulation, AnActiveOperationIsTheBackendsToGuard) {
   ASSERT_CKR(CKR_OK, f->C_EncryptInit(session, &mechanism, publicKey));
   EXPECT_CKR(CKR_OPERATION_ACTIVE, f->C_EncryptInit(session, &pkcs, publicKey));
   EXPECT_CKR(CKR_OPERATION_ACTIVE, f->C_EncryptInit(session, &mechanism, publicKey));
+  CK_OBJECT_HANDLE unwrapped = CK_INVALID_HANDLE;
+  const Bytes value(32, 0x24);
+  EXPECT_CKR(CKR_OK, unwrapAesKey(mechanism, softwareOaep(softwareKey.get(), scheme, value, true), 32, &unwrapped));
+  EXPECT_EQ(value, keyValue(unwrapped));
   Bytes plain = kMessage;
   Bytes cipher(blockLength);
   CK_ULONG length = cipher.size();
   ASSERT_CKR(CKR_OK, f->C_Encrypt(session, plain.data(), plain.size(), cipher.data(), &length));
   EXPECT_EQ(kMessage, softwareOaep(softwareKey.get(), scheme, cipher, false));
+}
+
+// Each session keeps its own pending operation.
+TEST_F(OaepEmulation, SessionsOnThreadsKeepTheirOwnSchemes) {
+  std::vector<std::thread> threads;
+  for (const Hash &hash : {kSha224, kSha256, kSha384, kSha512}) {
+    threads.emplace_back([this, &hash] {
+      Scheme scheme{hash, kSha1, kLabel};
+      CK_RSA_PKCS_OAEP_PARAMS params = scheme.params();
+      CK_MECHANISM mechanism = {CKM_RSA_PKCS_OAEP, &params, sizeof params};
+      CK_SESSION_HANDLE own = CK_INVALID_HANDLE;
+      ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &own));
+      for (int round = 0; round < 3; ++round) {
+        Bytes plain = kMessage;
+        Bytes cipher(blockLength);
+        CK_ULONG length = cipher.size();
+        ASSERT_CKR(CKR_OK, f->C_EncryptInit(own, &mechanism, publicKey));
+        ASSERT_CKR(CKR_OK, f->C_Encrypt(own, plain.data(), plain.size(), cipher.data(), &length));
+        EXPECT_EQ(kMessage, softwareOaep(softwareKey.get(), scheme, cipher, /*encrypt=*/false));
+        Bytes decrypted(blockLength);
+        length = decrypted.size();
+        ASSERT_CKR(CKR_OK, f->C_DecryptInit(own, &mechanism, privateKey));
+        ASSERT_CKR(CKR_OK, f->C_Decrypt(own, cipher.data(), cipher.size(), decrypted.data(), &length));
+        decrypted.resize(length);
+        EXPECT_EQ(kMessage, decrypted);
+      }
+      EXPECT_CKR(CKR_OK, f->C_CloseSession(own));
+    });
+  }
+  for (std::thread &thread : threads) thread.join();
 }
 
 TEST_F(OaepEmulation, ClosingTheSessionOrFinalisingDropsThePendingOperation) {

@@ -383,8 +383,30 @@ CK_RV checkUnwrapTemplate(CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, std::opt
   return classGiven ? CKR_OK : CKR_TEMPLATE_INCOMPLETE;
 }
 
+// A session of the module's own on the slot of the caller's session, so that a raw
+// decryption for an unwrapping neither meets nor ends the caller's operations.
+class HelperSession {
+ public:
+  explicit HelperSession(CK_SESSION_HANDLE caller) {
+    CK_SESSION_INFO info;
+    status_ = g_module.C_GetSessionInfo(caller, &info);
+    if (status_ == CKR_OK) status_ = g_module.C_OpenSession(info.slotID, CKF_SERIAL_SESSION, nullptr, nullptr, &handle_);
+  }
+  ~HelperSession() {
+    if (status_ == CKR_OK) g_module.C_CloseSession(handle_);
+  }
+  HelperSession(const HelperSession &) = delete;
+  HelperSession &operator=(const HelperSession &) = delete;
+  CK_RV status() const { return status_; }
+  CK_SESSION_HANDLE handle() const { return handle_; }
+
+ private:
+  CK_RV status_;
+  CK_SESSION_HANDLE handle_ = CK_INVALID_HANDLE;
+};
+
 // The key value inside wrapped data, by the backend's raw decryption with the unwrapping
-// key (the backend also requires CKA_DECRYPT of it) on the caller's session.
+// key (the backend also requires CKA_DECRYPT of it) on a helper session.
 CK_RV unwrappedValue(CK_SESSION_HANDLE session, const OaepScheme &scheme, CK_OBJECT_HANDLE unwrappingKey,
                      CK_BYTE_PTR wrapped, CK_ULONG wrappedLen, Bytes *value) {
   CK_RV rv = startRaw(kRawDecrypt, session, unwrappingKey);
@@ -416,7 +438,11 @@ CK_RV unwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJE
   if (rv == CKR_OK) rv = checkRsaKey(hSession, hUnwrappingKey, kUnwrappingKey);
   if (rv != CKR_OK) return rv;
   Bytes value;
-  rv = unwrappedValue(hSession, scheme, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, &value);
+  {
+    HelperSession helper(hSession);
+    rv = helper.status();
+    if (rv == CKR_OK) rv = unwrappedValue(helper.handle(), scheme, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, &value);
+  }
   if (rv == CKR_OK && valueLen && *valueLen != value.size()) rv = CKR_TEMPLATE_INCONSISTENT;
   if (rv == CKR_OK) {
     // The backend takes no CKA_VALUE_LEN when an object is created from its value.
@@ -460,7 +486,7 @@ CK_FUNCTION_LIST withOaepEmulation(const CK_FUNCTION_LIST &module) {
   g_module = module;
   CK_FUNCTION_LIST list = module;
   const bool usable = module.C_Finalize && module.C_CloseSession && module.C_CloseAllSessions &&
-                      module.C_GetSessionInfo && module.C_GetAttributeValue && module.C_CreateObject &&
+                      module.C_OpenSession && module.C_GetSessionInfo && module.C_GetAttributeValue && module.C_CreateObject &&
                       module.C_DestroyObject && module.C_EncryptInit && module.C_Encrypt && module.C_DecryptInit && module.C_Decrypt &&
                       module.C_WrapKey && module.C_UnwrapKey;
   if (!usable) return list;
