@@ -177,6 +177,11 @@ CK_RV decryptAndDecode(CK_SESSION_HANDLE session, const OaepScheme &scheme, CK_B
   Bytes block(k);
   CK_ULONG length = k;
   const CK_RV rv = g_module.C_Decrypt(session, input, k, block.data(), &length);
+  if (rv == CKR_BUFFER_TOO_SMALL) {
+    // A raw block longer than the modulus: end the operation, which is still active.
+    abortRaw(kRawDecrypt, session, k);
+    return CKR_GENERAL_ERROR;
+  }
   if (rv != CKR_OK) return rv;
   if (length > k) return CKR_GENERAL_ERROR;
   // A module may leave out the leading zero bytes.
