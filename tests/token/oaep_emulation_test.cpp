@@ -71,7 +71,9 @@ struct Scheme {
     }
     if (label.empty()) return true;
     void *copy = OPENSSL_memdup(label.data(), label.size());
-    if (copy != nullptr && EVP_PKEY_CTX_set0_rsa_oaep_label(ctx, copy, static_cast<int>(label.size())) == 1) return true;
+    if (copy != nullptr && EVP_PKEY_CTX_set0_rsa_oaep_label(ctx, copy, static_cast<int>(label.size())) == 1) {
+      return true;
+    }
     OPENSSL_free(copy);
     return false;
   }
