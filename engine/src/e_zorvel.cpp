@@ -1,0 +1,251 @@
+/*
+ * Binding of the zorvel engine: the dynamic-engine entry points, the configuration
+ * file, and the registration of the engine's identity, life cycle and methods.
+ */
+#include <cstring>
+
+#include <libconfig.h>
+
+#include <openssl/crypto.h>
+#include <openssl/engine.h>
+
+#include "e_zorvel_internal.h"
+
+zorvel_config_st zorvel_config = {};
+char *zorvel_pre_config = nullptr;
+
+namespace {
+
+/* The engine has no control commands: only the terminator. */
+const ENGINE_CMD_DEFN zorvel_cmd_defns[] = {{0, nullptr, nullptr, 0}};
+
+void zorvel_release_string(char *&field)
+{
+    if (field != nullptr)
+        OPENSSL_clear_free(field, std::strlen(field));
+    field = nullptr;
+}
+
+/* Stores an owned copy of value (NULL stays NULL), releasing the one stored before. */
+void zorvel_replace_string(char *&field, const char *value)
+{
+    zorvel_release_string(field);
+    if (value != nullptr)
+        field = OPENSSL_strdup(value);
+}
+
+void zorvel_print_config_error(const config_t *cfg, const char *path)
+{
+    /* libconfig names no file when it could not open it: name the one tried. */
+    const char *file = config_error_file(cfg) != nullptr ? config_error_file(cfg) : path;
+    const char *text = config_error_text(cfg) != nullptr ? config_error_text(cfg) : "";
+    zorvel_print_stderr("%s:%d - %s\n", file, config_error_line(cfg), text);
+}
+
+/* Reads the first of the two configuration files that parses; 0 when neither does. */
+int zorvel_read_config_file(config_t *cfg)
+{
+    zorvel_log(LOG_INFO, "init config");
+    config_init(cfg);
+    for (size_t i = 0; i < 2; ++i) {
+        const char *path = zorvel_config_files[i];
+        zorvel_log(LOG_INFO, "init config, reading %s", path);
+        if (config_read_file(cfg, path) == CONFIG_TRUE)
+            return 1;
+        zorvel_print_config_error(cfg, path);
+        config_destroy(cfg);
+        if (i == 0)
+            config_init(cfg);
+    }
+    return 0;
+}
+
+/* Keeps the path of the file that was read, for the token library's initialisation. */
+void zorvel_keep_config_path(const config_t *cfg)
+{
+    const char *file = config_setting_source_file(config_root_setting(cfg));
+    if (file == nullptr)
+        return;
+    zorvel_log(LOG_INFO, "set config file %s", file);
+    zorvel_replace_string(zorvel_pre_config, file);
+}
+
+const char *zorvel_or_na(const char *value)
+{
+    return value != nullptr ? value : "n/a";
+}
+
+/* The token library's path, the PIN and the slot; 0 when one of them is absent. */
+int zorvel_read_required(const config_t *cfg)
+{
+    config_setting_t *pin = config_lookup(cfg, "zorvel.openssl.user_pin");
+    config_setting_t *lib = config_lookup(cfg, "zorvel.openssl.lib");
+    config_setting_t *slot = config_lookup(cfg, "zorvel.openssl.slotId");
+
+    if (lib == nullptr)
+        return 0;
+    const char *path = config_setting_get_string(lib);
+    zorvel_log(LOG_INFO, "set SO %s", zorvel_or_na(path));
+    zorvel_replace_string(zorvel_config.lib, path);
+
+    if (pin == nullptr)
+        return 0;
+    const char *user_pin = config_setting_get_string(pin);
+    zorvel_log(LOG_INFO, "set pin %s", user_pin != nullptr ? "****" : "n/a");
+    zorvel_replace_string(zorvel_config.user_pin, user_pin);
+
+    if (slot == nullptr)
+        return 0;
+    zorvel_config.slotId = config_setting_get_int(slot);
+    zorvel_log(LOG_INFO, "set slotId %i", zorvel_config.slotId);
+    return 1;
+}
+
+struct zorvel_switch {
+    const char *path;
+    int zorvel_config_st::*field;
+    const char *log_format;
+};
+
+const zorvel_switch zorvel_switches[] = {
+    {"zorvel.openssl.enableDigest", &zorvel_config_st::enableDigest, "set enable digest %i"},
+    {"zorvel.openssl.enableRand", &zorvel_config_st::enableRand, "set enable rand %i"},
+    {"zorvel.openssl.enableSSLv3", &zorvel_config_st::enableSSLv3, "set enable SSL v3 %i"},
+    {"zorvel.openssl.enableRSA", &zorvel_config_st::enableRSA, "set enable RSA %i"},
+    {"zorvel.openssl.deferredInit", &zorvel_config_st::deferredInit, "set init deferred %i"},
+};
+
+/* An absent switch leaves its field as it was. */
+void zorvel_read_switches(const config_t *cfg)
+{
+    for (const zorvel_switch &entry : zorvel_switches) {
+        config_setting_t *setting = config_lookup(cfg, entry.path);
+        if (setting == nullptr)
+            continue;
+        int value = config_setting_get_bool(setting);
+        zorvel_config.*entry.field = value;
+        zorvel_log(LOG_INFO, entry.log_format, value);
+    }
+}
+
+/* Syslog priorities 0..level pass; a level outside 0..30 leaves the mask as it is. */
+void zorvel_apply_trace_level(const config_t *cfg)
+{
+    config_setting_t *enabled = config_lookup(cfg, "zorvel.openssl.enableTrcLvl");
+    if (enabled == nullptr || !config_setting_get_bool(enabled))
+        return;
+    config_setting_t *level = config_lookup(cfg, "zorvel.log.trace_level");
+    if (level == nullptr)
+        return;
+    int value = config_setting_get_int(level);
+    if (value >= 0 && value <= 30)
+        setlogmask(static_cast<int>((1U << (static_cast<unsigned int>(value) + 1U)) - 1U));
+    zorvel_log(LOG_INFO, "trace level enabled up to %i", value);
+}
+
+int zorvel_read_config(void)
+{
+    config_t cfg;
+    if (!zorvel_read_config_file(&cfg))
+        return 0;
+    zorvel_keep_config_path(&cfg);
+    int complete = zorvel_read_required(&cfg);
+    if (complete) {
+        zorvel_read_switches(&cfg);
+        zorvel_apply_trace_level(&cfg);
+    }
+    config_destroy(&cfg);
+    return complete;
+}
+
+/* Registers identity, life cycle and the methods of every area linked in. */
+int zorvel_register(ENGINE *e)
+{
+    zorvel_log(LOG_INFO, "bind engine");
+    zorvel_log(LOG_INFO, "set engine id: %s", ZORVEL_ENGINE_ID);
+    if (!ENGINE_set_id(e, ZORVEL_ENGINE_ID))
+        return 0;
+    zorvel_log(LOG_INFO, "set engine name: %s", ZORVEL_ENGINE_NAME);
+    if (!ENGINE_set_name(e, ZORVEL_ENGINE_NAME))
+        return 0;
+    zorvel_log(LOG_INFO, "set destroy function");
+    if (!ENGINE_set_destroy_function(e, zorvel_destroy_engine))
+        return 0;
+    zorvel_log(LOG_INFO, "set init function");
+    if (!ENGINE_set_init_function(e, zorvel_init_engine))
+        return 0;
+    zorvel_log(LOG_DEBUG, "set finish function");
+    if (!ENGINE_set_finish_function(e, zorvel_finish_engine))
+        return 0;
+    zorvel_log(LOG_INFO, "set control function");
+    if (!ENGINE_set_ctrl_function(e, zorvel_ctrl_engine))
+        return 0;
+    zorvel_log(LOG_INFO, "set command definitions");
+    if (!ENGINE_set_cmd_defns(e, zorvel_cmd_defns))
+        return 0;
+
+    if (zorvel_bind_pkey_methods) {
+        zorvel_log(LOG_INFO, "set pkey methods");
+        if (!zorvel_bind_pkey_methods(e))
+            return 0;
+    }
+    if (zorvel_config.enableRand && zorvel_bind_random) {
+        zorvel_log(LOG_INFO, "set random methods");
+        if (!zorvel_bind_random(e))
+            return 0;
+    }
+    if (zorvel_config.enableDigest && zorvel_bind_digests) {
+        zorvel_log(LOG_INFO, "set digest methods");
+        if (!zorvel_bind_digests(e))
+            return 0;
+        zorvel_log(LOG_INFO, "register digests");
+        if (!ENGINE_register_digests(e))
+            return 0;
+    }
+    if (zorvel_config.enableRSA && zorvel_bind_rsa) {
+        zorvel_log(LOG_INFO, "set RSA methods");
+        if (!zorvel_bind_rsa(e))
+            return 0;
+    }
+    if (zorvel_bind_key_loaders) {
+        zorvel_log(LOG_INFO, "set load private keys methods");
+        zorvel_log(LOG_INFO, "set load public keys methods");
+        if (!zorvel_bind_key_loaders(e))
+            return 0;
+    }
+
+    zorvel_log(LOG_INFO, "load error strings");
+    zorvel_load_error_strings();
+    return 1;
+}
+
+int zorvel_bind(ENGINE *e, const char *id)
+{
+    zorvel_log(LOG_INFO, "bind dynamic");
+    if (id != nullptr && std::strcmp(id, ZORVEL_ENGINE_ID) != 0)
+        return 0;
+    zorvel_open_log();
+    if (!zorvel_lock_init())
+        return 0;
+    /* A failed binding keeps nothing: OpenSSL unloads the library and never calls destroy. */
+    if (!zorvel_read_config() || !zorvel_register(e)) {
+        zorvel_clear_config();
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+void zorvel_clear_config(void)
+{
+    zorvel_release_string(zorvel_config.user_pin);
+    zorvel_release_string(zorvel_config.lib);
+    zorvel_config = zorvel_config_st{};
+    zorvel_release_string(zorvel_pre_config);
+}
+
+extern "C" {
+IMPLEMENT_DYNAMIC_CHECK_FN()
+IMPLEMENT_DYNAMIC_BIND_FN(zorvel_bind)
+}

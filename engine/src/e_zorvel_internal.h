@@ -1,0 +1,212 @@
+/*
+ * Internal interface of the zorvel engine: configuration, token library, process
+ * context, engine lock, syslog trace and error reporting. Every source file of the
+ * engine includes this header; the method areas (RSA, key method, digests, random
+ * numbers, key loaders) plug into binding through the hooks at the end.
+ */
+#ifndef ZORVEL_E_ZORVEL_INTERNAL_H
+#define ZORVEL_E_ZORVEL_INTERNAL_H
+
+#include <openssl/engine.h>
+#include <syslog.h>
+
+#include "pkcs11.h"
+#include "zorvel_p11.h"
+
+/* ---------------------------------------------------------------- identity */
+
+#define ZORVEL_ENGINE_ID "zorvel"
+#define ZORVEL_ENGINE_NAME "Zorvel engine support"
+
+/* ----------------------------------------------------------- configuration */
+
+/* Written only by binding, cleared by the destroy function. */
+struct zorvel_config_st {
+    char *lib;        /* path of the token library, owned */
+    char *user_pin;   /* user PIN, owned, wiped when released */
+    int slotId;
+    int enableDigest;
+    int enableRand;
+    int enableSSLv3;  /* RSA private encryption by C_Sign instead of C_Encrypt */
+    int enableRSA;
+    int deferredInit; /* load the token library at the first context creation */
+};
+extern zorvel_config_st zorvel_config;
+
+/* Path of the configuration file that was read; handed to the vendor C_Initialize. */
+extern char *zorvel_pre_config;
+
+/* Releases the configuration strings (the PIN wiped) and zeroes every field (destroy). */
+void zorvel_clear_config(void);
+
+/* The two places the configuration file is looked for, in order. */
+extern const char *const zorvel_config_files[2];
+
+/* ----------------------------------------------------------- token library */
+
+struct zorvel_p11_st {
+    CK_FUNCTION_LIST_PTR pFunctionList;               /* every token call goes through it */
+    CK_ZORVEL_FUNCTION_LIST_PTR pZorvelFunctionList;  /* vendor list it came from */
+};
+extern "C" zorvel_p11_st zorvel_p11;
+
+/* Each returns 1 on success, 0 after reporting the failure. */
+int zorvel_load_dso(void);
+int zorvel_load_pflist(void);
+int zorvel_initialize(void);
+void zorvel_unload_dso(void);
+
+/*
+ * 1 when the vendor C_Initialize last succeeded in another process: this one is a child
+ * after fork and must initialise the library again before using it.
+ */
+int zorvel_initialized_elsewhere(void);
+
+/* ENGINE life cycle. */
+int zorvel_init_engine(ENGINE *e);
+int zorvel_finish_engine(ENGINE *e);
+int zorvel_destroy_engine(ENGINE *e);
+int zorvel_ctrl_engine(ENGINE *e, int cmd, long i, void *p, void (*f)(void));
+
+/* --------------------------------------------------------- process context */
+
+/* The one logged-in session the whole process uses. */
+typedef struct zorvel_ctx_st {
+    int open;                  /* 1 once the session is open and the user logged in */
+    CK_SESSION_HANDLE session;
+    CK_SLOT_ID slot;
+    int pid;                   /* process that opened the session */
+} zorvel_ctx;
+
+/* NULL while there is no context; set only while its session is open and logged in. */
+extern "C" zorvel_ctx *pZorvelCtx;
+
+/*
+ * Returns the process context, creating it when there is none (opening the session and
+ * logging in); NULL after reporting the failure. Takes the engine lock itself: never
+ * call it while holding the lock.
+ */
+extern "C" zorvel_ctx *zorvel_get_ctx(void);
+
+/* Logs out, closes the session and frees the context (finish). */
+void zorvel_close_ctx(void);
+
+/* Forgets a stored PIN failure, so that the next context creation logs in again. */
+void zorvel_forget_login_failure(void);
+
+/* Engine lock: one process-wide, non-recursive mutex. A failing lock or unlock ends the process. */
+int zorvel_lock_init(void);
+void zorvel_lock_destroy(void);
+void zorvel_enter_mutex(void);
+void zorvel_leave_mutex(void);
+
+/* ------------------------------------------------------------------ logging */
+
+/* Opens syslog with the engine's options and facility (LOG_LOCAL1). */
+void zorvel_open_log(void);
+
+/*
+ * Writes one syslog line "eZorvel(<kernel thread id>) " followed by the formatted
+ * message. Never pass the PIN.
+ */
+void zorvel_log(int priority, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+/* Prints to standard error through an OpenSSL file BIO. */
+void zorvel_print_stderr(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+/* The low 32 bits of a value, for "%08X" in log lines and error data. */
+#define ZORVEL_HEX32(value) ((unsigned int)((unsigned long)(value) & 0xFFFFFFFFUL))
+
+/* ------------------------------------------------------------------- errors */
+
+/* Function codes: recorded as the function name of an error entry. */
+enum {
+    ZORVEL_INIT = 103,
+    ZORVEL_FINISH = 105,
+    ZORVEL_F_SEED = 107,
+    ZORVEL_F_RAND = 109,
+    ZORVEL_F_INIT_HASH = 111,
+    ZORVEL_F_HASH = 113,
+    ZORVEL_F_FINISH_HASH = 115,
+    ZORVEL_F_GEN_RSA = 117,
+    ZORVEL_F_FIND_OBJECT = 119,
+    ZORVEL_F_LOAD_KEY = 121,
+    ZORVEL_F_RSA_PRIVATE_ENCRYPT = 123,
+    ZORVEL_F_RSA_PRIVATE_DECRYPT = 125,
+    ZORVEL_F_RSA_PUBLIC_ENCRYPT = 127,
+    ZORVEL_F_RSA_PUBLIC_DECRYPT = 129,
+    ZORVEL_F_RSA_PRIVATE_SIGN = 131,
+    ZORVEL_F_RSA_PUBLIC_VERIFY = 133,
+    ZORVEL_F_NO_FPTR = 135,
+};
+
+/* Reason codes of the engine's error library. */
+enum {
+    ZORVEL_R_ENGINE_ERROR = 102,
+    ZORVEL_R_OUT_OF_MEMORY = 104,
+    ZORVEL_R_PKCS11_ERROR = 141,
+    ZORVEL_R_INVALID_VALUE = 144,
+    ZORVEL_R_KEY_HANDLE_NOT_FOUND = 146,
+    ZORVEL_R_UNSUPPORTED_PADDING = 148,
+    ZORVEL_R_NO_FPTR = 150,
+    ZORVEL_R_UNSUPPORTED_MECHANISM = 152,
+    ZORVEL_R_INVALID_HASH_LENGTH = 154,
+};
+
+/* The engine's error library code, obtained from OpenSSL at first use. */
+int zorvel_error_library(void);
+
+/* Name of a function code ("ZORVEL_INIT"); NULL for an unknown code. */
+const char *zorvel_function_name(int function);
+
+/*
+ * Puts one error entry: library `lib` (the engine's own or one of OpenSSL's), the
+ * reason, source file "src/e_zorvel", the reporting line and the function's name.
+ */
+void zorvel_put_error(int lib, int function, int reason, int line);
+
+/* Puts one error entry under the engine's library code. */
+void ERR_ZORVEL_error(int function, int reason, int line);
+
+/* Error data of the last entry: a fixed text, or a text and a value as "%08X". */
+void zorvel_add_error_text(const char *text);
+void zorvel_add_error_value(const char *text, unsigned long value);
+
+/* Report at the calling line; with error data as above. */
+#define ZORVEL_REPORT(function, reason) ERR_ZORVEL_error((function), (reason), __LINE__)
+#define ZORVEL_REPORT_TEXT(function, reason, text) \
+    (ERR_ZORVEL_error((function), (reason), __LINE__), zorvel_add_error_text(text))
+/* ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Login=0x", rv) */
+#define ZORVEL_REPORT_VALUE(function, reason, text, value) \
+    (ERR_ZORVEL_error((function), (reason), __LINE__), zorvel_add_error_value((text), (value)))
+
+/* Error strings: loaded by binding, unloaded by destroy. */
+void zorvel_load_error_strings(void);
+void zorvel_unload_error_strings(void);
+
+/* ------------------------------------------------- method areas (bind hooks) */
+
+/*
+ * Each area that is linked into the library defines its hooks; binding skips an area
+ * whose hooks are absent. A bind hook makes the area's ENGINE_set_* call(s) (building
+ * its method tables first) and returns 1, or 0 when a call failed; binding logs the
+ * step lines around it and decides from the configuration whether to call it. An
+ * unbind hook frees what its bind hook built; destroy calls it.
+ */
+#define ZORVEL_AREA_HOOK __attribute__((weak))
+
+/* Always: ENGINE_set_pkey_meths. */
+int zorvel_bind_pkey_methods(ENGINE *e) ZORVEL_AREA_HOOK;
+void zorvel_unbind_pkey_methods(void) ZORVEL_AREA_HOOK;
+/* With enableRand: ENGINE_set_RAND. */
+int zorvel_bind_random(ENGINE *e) ZORVEL_AREA_HOOK;
+/* With enableDigest: ENGINE_set_digests (binding then calls ENGINE_register_digests). */
+int zorvel_bind_digests(ENGINE *e) ZORVEL_AREA_HOOK;
+void zorvel_unbind_digests(void) ZORVEL_AREA_HOOK;
+/* With enableRSA: ENGINE_set_RSA, the saved software operations, the ex-data index. */
+int zorvel_bind_rsa(ENGINE *e) ZORVEL_AREA_HOOK;
+void zorvel_unbind_rsa(void) ZORVEL_AREA_HOOK;
+/* Always: ENGINE_set_load_privkey_function and ENGINE_set_load_pubkey_function. */
+int zorvel_bind_key_loaders(ENGINE *e) ZORVEL_AREA_HOOK;
+
+#endif

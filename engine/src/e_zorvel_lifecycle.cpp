@@ -1,0 +1,193 @@
+/*
+ * Engine life cycle (init, finish, destroy, ctrl) and the steps that bring the token
+ * library into the process: load it by its configured path, bind the vendor function
+ * list and the standard list from it, and initialise it from the configuration file.
+ */
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+
+#include "e_zorvel_internal.h"
+
+extern "C" {
+zorvel_p11_st zorvel_p11 = {nullptr, nullptr};
+}
+
+namespace {
+
+/* Handle of the token library, loaded untranslated from its configured path. */
+void *zorvel_dso = nullptr;
+
+/* Process in which the vendor C_Initialize last succeeded; 0 when none did. */
+pid_t zorvel_initialized_pid = 0;
+
+const char ZORVEL_VENDOR_ENTRY[] = "C_GetZorvelFunctionList";
+
+typedef CK_RV (*zorvel_vendor_entry_fn)(CK_ZORVEL_FUNCTION_LIST_PTR_PTR);
+
+int zorvel_finalize(void)
+{
+    zorvel_log(LOG_DEBUG, "finalize");
+    if (zorvel_p11.pFunctionList == nullptr) {
+        if (zorvel_config.deferredInit)
+            return 1;
+        ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Finalize, no function pointers loaded");
+        return 0;
+    }
+    /* A child after fork leaves the library to the parent that initialised it. */
+    if (!zorvel_initialized_elsewhere()) {
+        CK_RV rv = zorvel_p11.pFunctionList->C_Finalize(nullptr);
+        if (rv != CKR_OK) {
+            ZORVEL_REPORT_VALUE(ZORVEL_FINISH, ZORVEL_R_PKCS11_ERROR, "C_Finalize=0x", rv);
+            zorvel_log(LOG_ERR, "finalize, failed: 0x%08X", ZORVEL_HEX32(rv));
+            return 0;
+        }
+    }
+    zorvel_unload_dso();
+    return 1;
+}
+
+}  // namespace
+
+int zorvel_load_dso(void)
+{
+    zorvel_log(LOG_DEBUG, "load DSO");
+    if (zorvel_dso != nullptr)
+        return 1;
+    if (zorvel_config.lib == nullptr) {
+        zorvel_put_error(ERR_LIB_ENGINE, ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, __LINE__);
+        zorvel_log(LOG_ERR, "load DSO, no so file");
+        return 0;
+    }
+    zorvel_dso = dlopen(zorvel_config.lib, RTLD_NOW | RTLD_LOCAL);
+    if (zorvel_dso == nullptr) {
+        zorvel_put_error(ERR_LIB_ENGINE, ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, __LINE__);
+        ERR_add_error_data(2, "DSO not loadable ", zorvel_config.lib);
+        zorvel_log(LOG_ERR, "load DSO, , DSO not loadable %s", zorvel_config.lib);
+        return 0;
+    }
+    return 1;
+}
+
+int zorvel_load_pflist(void)
+{
+    zorvel_log(LOG_DEBUG, "load func pointer list");
+    if (zorvel_dso == nullptr) {
+        ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, "DSO not loaded");
+        zorvel_log(LOG_ERR, "load func pointer list, DSO not loaded");
+        return 0;
+    }
+    if (zorvel_p11.pFunctionList != nullptr)
+        return 1;
+
+    auto entry = reinterpret_cast<zorvel_vendor_entry_fn>(dlsym(zorvel_dso, ZORVEL_VENDOR_ENTRY));
+    if (entry == nullptr) {
+        ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, "C_GetZorvelFunctionList not found");
+        zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList not found");
+        return 0;
+    }
+    CK_RV rv = entry(&zorvel_p11.pZorvelFunctionList);
+    if (rv != CKR_OK) {
+        ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetZorvelFunctionList=0x", rv);
+        zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList failed with 0x%08X", ZORVEL_HEX32(rv));
+        return 0;
+    }
+    rv = zorvel_p11.pZorvelFunctionList->C_GetFunctionList(&zorvel_p11.pFunctionList);
+    if (rv != CKR_OK) {
+        zorvel_p11.pFunctionList = nullptr;
+        ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetFunctionList=0x", rv);
+        zorvel_log(LOG_ERR, "load func pointer list, C_GetFunctionList failed with 0x%08X", ZORVEL_HEX32(rv));
+        return 0;
+    }
+    return 1;
+}
+
+int zorvel_initialize(void)
+{
+    zorvel_log(LOG_DEBUG, "initialize");
+    if (zorvel_pre_config == nullptr) {
+        ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize, no configuration file provided");
+        zorvel_log(LOG_ERR, "initialize, no configuration file provided");
+        return 0;
+    }
+    if (zorvel_p11.pFunctionList == nullptr) {
+        ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize, no function pointers loaded");
+        zorvel_log(LOG_ERR, "initialize, no function pointers loaded");
+        return 0;
+    }
+    CK_RV rv = zorvel_p11.pZorvelFunctionList->C_Initialize(zorvel_pre_config);
+    if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize=0x", rv);
+        zorvel_log(LOG_ERR, "initialize, C_Initialize failed with 0x%08X", ZORVEL_HEX32(rv));
+        return 0;
+    }
+    zorvel_initialized_pid = getpid();
+    return 1;
+}
+
+void zorvel_unload_dso(void)
+{
+    zorvel_log(LOG_DEBUG, "unload DSO");
+    if (zorvel_dso != nullptr) {
+        zorvel_log(LOG_DEBUG, "unload DSO, free DSO");
+        dlclose(zorvel_dso);
+        zorvel_dso = nullptr;
+    }
+    zorvel_p11.pFunctionList = nullptr;
+    zorvel_p11.pZorvelFunctionList = nullptr;
+    zorvel_initialized_pid = 0;
+}
+
+int zorvel_initialized_elsewhere(void)
+{
+    return zorvel_initialized_pid != 0 && zorvel_initialized_pid != getpid();
+}
+
+int zorvel_init_engine(ENGINE *)
+{
+    zorvel_log(LOG_INFO, "init engine (deferred %i)", zorvel_config.deferredInit);
+    zorvel_forget_login_failure();
+    if (zorvel_config.deferredInit)
+        return 1;
+    if (!zorvel_load_dso())
+        return 0;
+    if (!zorvel_load_pflist()) {
+        zorvel_unload_dso();
+        return 0;
+    }
+    /* On failure the library stays loaded and bound; a later init only initialises. */
+    return zorvel_initialize();
+}
+
+int zorvel_finish_engine(ENGINE *)
+{
+    zorvel_log(LOG_INFO, "finish engine (deferred %i)", zorvel_config.deferredInit);
+    zorvel_close_ctx();
+    return zorvel_finalize();
+}
+
+int zorvel_destroy_engine(ENGINE *)
+{
+    zorvel_log(LOG_INFO, "destroy engine");
+    zorvel_log(LOG_DEBUG, "finalize config");
+    zorvel_clear_config();
+
+    if (zorvel_unbind_rsa)
+        zorvel_unbind_rsa();
+    if (zorvel_unbind_digests)
+        zorvel_unbind_digests();
+    if (zorvel_unbind_pkey_methods)
+        zorvel_unbind_pkey_methods();
+
+    zorvel_lock_destroy();
+    zorvel_unload_error_strings();
+    return 1;
+}
+
+int zorvel_ctrl_engine(ENGINE *, int cmd, long, void *, void (*)(void))
+{
+    zorvel_log(LOG_INFO, "ctrl engine, cmd: %i", cmd);
+    return 1;
+}
