@@ -66,19 +66,19 @@ void report(int function, digest_failure failure, const char *call, CK_RV rv, co
     case digest_failure::none:
         return;
     case digest_failure::busy:
-        zorvel_report_text(function, ZORVEL_R_PKCS11_ERROR, __LINE__, "digest already running for another context");
+        ZORVEL_REPORT_TEXT(function, ZORVEL_R_PKCS11_ERROR, "digest already running for another context");
         zorvel_log(LOG_ERR, "%s another digest is running", logPrefix);
         return;
     case digest_failure::not_owner:
-        zorvel_report_text(function, ZORVEL_R_PKCS11_ERROR, __LINE__, "context does not own the running digest");
+        ZORVEL_REPORT_TEXT(function, ZORVEL_R_PKCS11_ERROR, "context does not own the running digest");
         zorvel_log(LOG_ERR, "%s context does not own the running digest", logPrefix);
         return;
     case digest_failure::token:
-        zorvel_report_rv(function, ZORVEL_R_PKCS11_ERROR, __LINE__, call, rv);
+        ZORVEL_REPORT_VALUE(function, ZORVEL_R_PKCS11_ERROR, call, rv);
         zorvel_log(LOG_ERR, "%s0x%08X", logPrefix, static_cast<unsigned>(rv));
         return;
     case digest_failure::wrong_length:
-        zorvel_report_text(function, ZORVEL_R_INVALID_VALUE, __LINE__, "C_DigestFinal, unexpected digest length");
+        ZORVEL_REPORT_TEXT(function, ZORVEL_R_INVALID_VALUE, "C_DigestFinal, unexpected digest length");
         zorvel_log(LOG_ERR, "%s unexpected digest length", logPrefix);
         return;
     }
@@ -249,25 +249,34 @@ EVP_MD *new_digest(const digest_def &d)
 
 } // namespace
 
-int zorvel_digests_create()
-{
-    static_assert(sizeof(kDigestDefs) / sizeof(kDigestDefs[0]) == sizeof(digests) / sizeof(digests[0]),
-                  "one record per digest");
-    for (size_t i = 0; i < sizeof(digests) / sizeof(digests[0]); ++i) {
-        if (digests[i] == nullptr && (digests[i] = new_digest(kDigestDefs[i])) == nullptr) {
-            zorvel_digests_free();
-            return 0;
-        }
-    }
-    return 1;
-}
+namespace {
 
-void zorvel_digests_free()
+void free_digests()
 {
     for (EVP_MD *&md : digests) {
         EVP_MD_meth_free(md);
         md = nullptr;
     }
+}
+
+} // namespace
+
+int zorvel_bind_digests(ENGINE *e)
+{
+    static_assert(sizeof(kDigestDefs) / sizeof(kDigestDefs[0]) == sizeof(digests) / sizeof(digests[0]),
+                  "one record per digest");
+    for (size_t i = 0; i < sizeof(digests) / sizeof(digests[0]); ++i) {
+        if (digests[i] == nullptr && (digests[i] = new_digest(kDigestDefs[i])) == nullptr) {
+            free_digests();
+            return 0;
+        }
+    }
+    return ENGINE_set_digests(e, zorvel_digests);
+}
+
+void zorvel_unbind_digests(void)
+{
+    free_digests();
 }
 
 int zorvel_digests(ENGINE *, const EVP_MD **digest, const int **nids, int nid)

@@ -164,13 +164,13 @@ int zorvel_rsa_pkey_ctrl_str(EVP_PKEY_CTX *ctx, const char *type, const char *va
     return 0;
 }
 
-int zorvel_pkey_methods_create()
+namespace {
+
+EVP_PKEY_METHOD *new_rsa_pkey_method()
 {
-    if (zorvel_rsa_pkey_method != nullptr)
-        return 1;
     EVP_PKEY_METHOD *m = EVP_PKEY_meth_new(EVP_PKEY_RSA, 0);
     if (m == nullptr)
-        return 0;
+        return nullptr;
     EVP_PKEY_meth_set_init(m, zorvel_rsa_pkey_init);
     EVP_PKEY_meth_set_copy(m, zorvel_rsa_pkey_copy);
     EVP_PKEY_meth_set_cleanup(m, zorvel_rsa_pkey_cleanup);
@@ -181,11 +181,20 @@ int zorvel_pkey_methods_create()
     EVP_PKEY_meth_set_encrypt(m, zorvel_rsa_pkey_encrypt_init, zorvel_rsa_pkey_encrypt);
     EVP_PKEY_meth_set_decrypt(m, zorvel_rsa_pkey_decrypt_init, zorvel_rsa_pkey_decrypt);
     EVP_PKEY_meth_set_ctrl(m, zorvel_rsa_pkey_ctrl, zorvel_rsa_pkey_ctrl_str);
-    zorvel_rsa_pkey_method = m;
-    return 1;
+    return m;
 }
 
-void zorvel_pkey_methods_forget()
+} // namespace
+
+int zorvel_bind_pkey_methods(ENGINE *e)
+{
+    if (zorvel_rsa_pkey_method == nullptr && (zorvel_rsa_pkey_method = new_rsa_pkey_method()) == nullptr)
+        return 0;
+    return ENGINE_set_pkey_meths(e, zorvel_pkey_methods);
+}
+
+// OpenSSL frees the key method with the ENGINE (through the selector), before destroy.
+void zorvel_unbind_pkey_methods(void)
 {
     zorvel_rsa_pkey_method = nullptr;
 }

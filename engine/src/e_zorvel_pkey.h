@@ -6,18 +6,12 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-// Creates the key method; binding calls it before registering the selector. 1 or 0.
-int zorvel_pkey_methods_create();
-// OpenSSL frees the key method with the ENGINE; destroy calls this to forget it.
-void zorvel_pkey_methods_forget();
+// Binding registers these through the bind hooks of e_zorvel_internal.h.
+
 // ENGINE pkey-method selector: the RSA key method for EVP_PKEY_RSA.
 int zorvel_pkey_methods(ENGINE *e, EVP_PKEY_METHOD **pmeth, const int **nids, int nid);
 
-// Creates the six token digests; binding calls it when digests are enabled. 1 or 0.
-int zorvel_digests_create();
-// Releases them; destroy calls it.
-void zorvel_digests_free();
-// ENGINE digest selector.
+// ENGINE digest selector over the six token digests.
 int zorvel_digests(ENGINE *e, const EVP_MD **digest, const int **nids, int nid);
 
 // The random-number method drawing from the token.

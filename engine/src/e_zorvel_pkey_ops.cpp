@@ -91,7 +91,7 @@ const token_texts kDecryptTexts = {"C_DecryptInit=0x", "RSA pkey decrypt, init e
 bool report_token_failure(int function, const token_texts &texts, CK_RV rv, zorvel_token_op_step failed)
 {
     const bool init = failed == ZORVEL_STEP_INIT;
-    zorvel_report_rv(function, ZORVEL_R_PKCS11_ERROR, __LINE__, init ? texts.initData : texts.opData, rv);
+    ZORVEL_REPORT_VALUE(function, ZORVEL_R_PKCS11_ERROR, init ? texts.initData : texts.opData, rv);
     zorvel_log(LOG_ERR, init ? texts.initLog : texts.opLog, static_cast<unsigned>(rv));
     return false;
 }
@@ -217,11 +217,11 @@ int op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, siz
     case ZORVEL_DIGEST_INFO_OK:
         break;
     case ZORVEL_DIGEST_INFO_UNKNOWN_ALGORITHM:
-        ERR_raise(ERR_LIB_RSA, RSA_R_UNKNOWN_ALGORITHM_TYPE);
+        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_UNKNOWN_ALGORITHM_TYPE, __LINE__);
         zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown algorithm type");
         return 0;
     case ZORVEL_DIGEST_INFO_UNKNOWN_OID:
-        ERR_raise(ERR_LIB_RSA, RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD);
+        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD, __LINE__);
         zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown Alg. OID");
         return 0;
     case ZORVEL_DIGEST_INFO_NO_MEMORY:

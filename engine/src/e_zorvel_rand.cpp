@@ -11,7 +11,7 @@ int zorvel_rand(unsigned char *buf, int num)
     if (ctx == nullptr)
         return 0;
     if (num < 0) {
-        zorvel_report_text(ZORVEL_F_RAND, ZORVEL_R_INVALID_VALUE, __LINE__, "C_GenerateRandom, negative length");
+        ZORVEL_REPORT_TEXT(ZORVEL_F_RAND, ZORVEL_R_INVALID_VALUE, "C_GenerateRandom, negative length");
         zorvel_log(LOG_ERR, "rand, invalid length %i", num);
         return 0;
     }
@@ -21,7 +21,7 @@ int zorvel_rand(unsigned char *buf, int num)
     CK_RV rv = zorvel_p11.pFunctionList->C_GenerateRandom(ctx->session, buf, static_cast<CK_ULONG>(num));
     zorvel_leave_mutex();
     if (rv != CKR_OK) {
-        zorvel_report_rv(ZORVEL_F_RAND, ZORVEL_R_PKCS11_ERROR, __LINE__, "C_GenerateRandom=0x", rv);
+        ZORVEL_REPORT_VALUE(ZORVEL_F_RAND, ZORVEL_R_PKCS11_ERROR, "C_GenerateRandom=0x", rv);
         zorvel_log(LOG_ERR, "rand, error: 0x%08X", static_cast<unsigned>(rv));
         return 0;
     }
@@ -35,7 +35,7 @@ int zorvel_seed(const void *buf, int num)
     if (ctx == nullptr)
         return 0;
     if (num < 0) {
-        zorvel_report_text(ZORVEL_F_SEED, ZORVEL_R_INVALID_VALUE, __LINE__, "C_SeedRandom, negative length");
+        ZORVEL_REPORT_TEXT(ZORVEL_F_SEED, ZORVEL_R_INVALID_VALUE, "C_SeedRandom, negative length");
         zorvel_log(LOG_ERR, "seed, invalid length %i", num);
         return 0;
     }
@@ -53,7 +53,7 @@ int zorvel_seed(const void *buf, int num)
     zorvel_leave_mutex();
     OPENSSL_clear_free(copy, static_cast<size_t>(num));
     if (rv != CKR_OK) {
-        zorvel_report_rv(ZORVEL_F_SEED, ZORVEL_R_PKCS11_ERROR, __LINE__, "C_SeedRandom=0x", rv);
+        ZORVEL_REPORT_VALUE(ZORVEL_F_SEED, ZORVEL_R_PKCS11_ERROR, "C_SeedRandom=0x", rv);
         zorvel_log(LOG_ERR, "seed, seed error: 0x%08X", static_cast<unsigned>(rv));
         return 0;
     }
@@ -76,3 +76,8 @@ int zorvel_rand_status()
 } // namespace
 
 RAND_METHOD zorvel_random = {zorvel_seed, zorvel_rand, nullptr, zorvel_rand_add, zorvel_rand, zorvel_rand_status};
+
+int zorvel_bind_random(ENGINE *e)
+{
+    return ENGINE_set_RAND(e, &zorvel_random);
+}
