@@ -3,8 +3,9 @@
 #
 #   with-token.sh DIR [--tokens N] -- COMMAND [ARG...]
 #
-# Provisions N tokens (default 1) in DIR with the default PINs, exports SOFTHSM2_CONF
-# and ZORVEL_TEST_USER_PIN, and runs COMMAND in DIR.
+# Provisions N tokens (default 1) in DIR with the default PINs, exports SOFTHSM2_CONF,
+# ZORVEL_TEST_USER_PIN and ZORVEL_TEST_TOKENS (N), adds the stand-in's valgrind
+# suppressions to VALGRIND_OPTS, and runs COMMAND in DIR.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 dir="$1"; shift
@@ -21,5 +22,8 @@ done
 "$here/provision-token.sh" --dir "$dir" --tokens "$tokens" >/dev/null
 export SOFTHSM2_CONF="$(cd "$dir" && pwd)/softhsm2.conf"
 export ZORVEL_TEST_USER_PIN="${ZORVEL_USER_PIN:-1234}"
+export ZORVEL_TEST_TOKENS="$tokens"
+# For a COMMAND run under valgrind: what memcheck cannot see inside the stand-in's namespace.
+export VALGRIND_OPTS="${VALGRIND_OPTS:+$VALGRIND_OPTS }--suppressions=$here/valgrind-standin.supp"
 cd "$dir"
 exec "$@"

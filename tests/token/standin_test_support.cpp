@@ -1,0 +1,92 @@
+#include "standin_test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace zorvel::test {
+namespace {
+
+std::string hex(CK_RV rv) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(rv));
+  return text;
+}
+
+}  // namespace
+
+::testing::AssertionResult ckrEquals(const char *expectedText, const char *actualText, CK_RV expected,
+                                     CK_RV actual) {
+  if (expected == actual) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << actualText << " returned " << hex(actual) << ", expected "
+                                       << expectedText << " (" << hex(expected) << ")";
+}
+
+CK_FUNCTION_LIST_PTR functionList() {
+  CK_FUNCTION_LIST_PTR list = nullptr;
+  return C_GetFunctionList(&list) == CKR_OK ? list : nullptr;
+}
+
+const ZorvelStandinFunctionList *standinList() {
+  CK_ZORVEL_FUNCTION_LIST_PTR vendor = nullptr;
+  return C_GetZorvelFunctionList(&vendor) == CKR_OK ? zorvelStandinList(vendor) : nullptr;
+}
+
+std::string userPin() {
+  const char *pin = std::getenv("ZORVEL_TEST_USER_PIN");
+  return pin != nullptr ? pin : "1234";
+}
+
+CK_ULONG provisionedTokens() {
+  const char *tokens = std::getenv("ZORVEL_TEST_TOKENS");
+  return tokens != nullptr ? std::strtoul(tokens, nullptr, 10) : 1;
+}
+
+CK_C_INITIALIZE_ARGS osLockingArgs() {
+  CK_C_INITIALIZE_ARGS args{};
+  args.flags = CKF_OS_LOCKING_OK;
+  return args;
+}
+
+void InitializedLibrary::SetUp() {
+  f = functionList();
+  ASSERT_NE(nullptr, f);
+  CK_C_INITIALIZE_ARGS args = osLockingArgs();
+  ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
+}
+
+void InitializedLibrary::TearDown() {
+  if (f != nullptr) {
+    EXPECT_CKR(CKR_OK, f->C_Finalize(nullptr));
+  }
+}
+
+void LoggedInSession::SetUp() {
+  InitializedLibrary::SetUp();
+  if (HasFatalFailure()) return;
+  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session));
+  std::string pin = userPin();
+  ASSERT_CKR(CKR_OK, f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size()));
+}
+
+CK_OBJECT_HANDLE LoggedInSession::createDataObject(CK_BBOOL isPrivate) {
+  CK_OBJECT_CLASS dataClass = CKO_DATA;
+  CK_BBOOL yes = CK_TRUE;
+  char label[] = "stand-in test data";
+  char value[] = "test data";
+  CK_ATTRIBUTE tmpl[] = {
+      {CKA_CLASS, &dataClass, sizeof dataClass}, {CKA_TOKEN, &yes, sizeof yes},
+      {CKA_PRIVATE, &isPrivate, sizeof isPrivate}, {CKA_LABEL, label, sizeof label - 1},
+      {CKA_VALUE, value, sizeof value - 1},
+  };
+  CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
+  EXPECT_CKR(CKR_OK, f->C_CreateObject(session, tmpl, sizeof tmpl / sizeof tmpl[0], &object));
+  EXPECT_NE(CK_INVALID_HANDLE, object);
+  return object;
+}
+
+bool LoggedInSession::objectExists(CK_OBJECT_HANDLE object) {
+  CK_ATTRIBUTE label = {CKA_LABEL, nullptr, 0};
+  return f->C_GetAttributeValue(session, object, &label, 1) == CKR_OK;
+}
+
+}  // namespace zorvel::test

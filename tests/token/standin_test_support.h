@@ -1,0 +1,51 @@
+// Shared pieces of the stand-in's tests: return-value checks that print the value in
+// hex, the test PIN, and fixtures for an initialised library and a logged-in session.
+#ifndef ZORVEL_TESTS_TOKEN_STANDIN_TEST_SUPPORT_H
+#define ZORVEL_TESTS_TOKEN_STANDIN_TEST_SUPPORT_H
+
+#include "pkcs11.h"
+#include "zorvel_p11.h"
+#include "zorvel_standin.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace zorvel::test {
+
+::testing::AssertionResult ckrEquals(const char *expectedText, const char *actualText, CK_RV expected,
+                                     CK_RV actual);
+
+#define EXPECT_CKR(expected, actual) EXPECT_PRED_FORMAT2(::zorvel::test::ckrEquals, expected, actual)
+#define ASSERT_CKR(expected, actual) ASSERT_PRED_FORMAT2(::zorvel::test::ckrEquals, expected, actual)
+
+CK_FUNCTION_LIST_PTR functionList();
+const ZorvelStandinFunctionList *standinList();
+// The user PIN of the test tokens (ZORVEL_TEST_USER_PIN).
+std::string userPin();
+// The number of test tokens provisioned (ZORVEL_TEST_TOKENS, default 1).
+CK_ULONG provisionedTokens();
+// Initialisation arguments with OS locking, as the programs that use the library pass.
+CK_C_INITIALIZE_ARGS osLockingArgs();
+
+// The library initialised for the test and finalised after it.
+class InitializedLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  CK_FUNCTION_LIST_PTR f = nullptr;
+};
+
+// Besides: a read-write session on slot 0 with the user logged in.
+class LoggedInSession : public InitializedLibrary {
+ protected:
+  void SetUp() override;
+  // A token data object with the given CKA_PRIVATE; fails the test if it cannot be made.
+  CK_OBJECT_HANDLE createDataObject(CK_BBOOL isPrivate);
+  bool objectExists(CK_OBJECT_HANDLE object);
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+};
+
+}  // namespace zorvel::test
+
+#endif

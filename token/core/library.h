@@ -1,0 +1,71 @@
+// The process-wide state of the stand-in and the guards every call takes.
+#ifndef ZORVEL_TOKEN_CORE_LIBRARY_H
+#define ZORVEL_TOKEN_CORE_LIBRARY_H
+
+#include "backend.h"
+#include "provoked_failure.h"
+#include "session_registry.h"
+#include "settings.h"
+#include "slot_map.h"
+
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
+
+namespace zorvel::core {
+
+struct Library {
+  // Held shared by every call and exclusively by initialisation and finalisation, which
+  // thus wait for the calls in flight.
+  std::shared_mutex lifecycle;
+  bool initialised = false;  // guarded by lifecycle
+  Settings settings;         // written under the exclusive lifecycle lock
+  Backend backend;           // loaded at the first initialisation, kept for the process
+  SlotMap slots;
+  SessionRegistry sessions;
+  ProvokedFailure provokedFailure;
+  std::atomic<unsigned int> selectedHsm{0};
+};
+
+Library &library();
+
+inline const CK_FUNCTION_LIST &backendFunctions() { return library().backend.functions(); }
+
+// One exchange with the backend. An armed provoked failure falls on it: it is counted,
+// and then either absorbed (the exchange is retried, which is the real call) or
+// surfaced as CKR_DEVICE_ERROR, as the settings say.
+template <typename Function, typename... Args>
+CK_RV exchange(Function function, Args... args) {
+  if (function == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
+  Library &lib = library();
+  if (lib.provokedFailure.consume() && lib.settings.surfaceProvokedFailure) return CKR_DEVICE_ERROR;
+  return function(args...);
+}
+
+// A call on an initialised library, for its whole duration.
+class ActiveCall {
+ public:
+  ActiveCall() : lock_(library().lifecycle) {}
+  bool initialised() const { return library().initialised; }
+
+ private:
+  std::shared_lock<std::shared_mutex> lock_;
+};
+
+// A call on one session: serialised with the session's other calls unless the settings
+// turn that off. Handles the stand-in did not open go to the backend unserialised.
+class SessionCall {
+ public:
+  explicit SessionCall(CK_SESSION_HANDLE session) : state_(library().sessions.find(session)) {
+    if (state_ != nullptr && library().settings.serializeSessions) lock_ = std::unique_lock(state_->callLock);
+  }
+  SessionState *state() const { return state_.get(); }
+
+ private:
+  SessionPtr state_;
+  std::unique_lock<std::mutex> lock_;
+};
+
+}  // namespace zorvel::core
+
+#endif

@@ -1,0 +1,79 @@
+#include "core_loader.h"
+
+#include "thread_keys.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace zorvel::thin {
+namespace {
+
+constexpr const char *kCoreFileName = "libzorvelP11core.so";
+
+std::atomic<const ZorvelCoreInterface *> g_core{nullptr};
+std::once_flag g_loadOnce;
+
+// The folder this library was loaded from, with a trailing slash; empty when unknown.
+std::string ownFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void *>(&loadCore), &info) == 0 || info.dli_fname == nullptr) return {};
+  std::string path = info.dli_fname;
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// ZORVEL_P11_CORE, else the core beside this library (an install tree), else the core
+// of the build tree this library was built in.
+std::string corePath() {
+  if (const char *path = std::getenv("ZORVEL_P11_CORE"); path != nullptr && *path != '\0') return path;
+  if (const std::string folder = ownFolder(); !folder.empty()) {
+    const std::string beside = folder + kCoreFileName;
+    if (access(beside.c_str(), R_OK) == 0) return beside;
+  }
+  return ZORVEL_P11_CORE_BUILD_PATH;
+}
+
+// Keeps up to kNamespaceKeys of this side's free first-level keys taken for the core's
+// namespace, the highest numbers first, and returns them as a mask.
+KeyMask reserveNamespaceKeys() {
+  const std::vector<pthread_key_t> taken = takeFreeFirstLevelKeys();
+  KeyMask mask = 0;
+  const std::size_t first = taken.size() > kNamespaceKeys ? taken.size() - kNamespaceKeys : 0;
+  for (std::size_t i = first; i < taken.size(); ++i) mask |= KeyMask{1} << taken[i];
+  releaseKeys(taken, mask, /*inverted=*/true);
+  return mask;
+}
+
+void loadOnce() {
+  const std::string path = corePath();
+  void *handle = dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    std::fprintf(stderr, "libzorvelP11: cannot load %s: %s\n", path.c_str(), dlerror());
+    return;
+  }
+  auto entry = reinterpret_cast<ZorvelCoreInterfaceFn>(dlsym(handle, ZORVEL_CORE_INTERFACE_SYMBOL));
+  const ZorvelCoreInterface *core = entry != nullptr ? entry() : nullptr;
+  if (core == nullptr || core->interfaceVersion != ZORVEL_CORE_INTERFACE_VERSION) {
+    std::fprintf(stderr, "libzorvelP11: %s is not a matching core library\n", path.c_str());
+    return;
+  }
+  core->adoptThreadKeys(reserveNamespaceKeys());
+  g_core.store(core, std::memory_order_release);
+}
+
+}  // namespace
+
+const ZorvelCoreInterface *loadCore() {
+  std::call_once(g_loadOnce, loadOnce);
+  return loadedCore();
+}
+
+const ZorvelCoreInterface *loadedCore() { return g_core.load(std::memory_order_acquire); }
+
+}  // namespace zorvel::thin
