@@ -161,6 +161,8 @@ void write_config(const RsaEngineSettings &settings)
         << "    slotId = 0;\n"
         << "    enableRSA = " << (settings.enableRSA ? "true" : "false") << ";\n"
         << "    enableSSLv3 = " << (settings.enableSSLv3 ? "true" : "false") << ";\n"
+        << "    enableDigest = " << (settings.enableDigest ? "true" : "false") << ";\n"
+        << "    enableRand = " << (settings.enableRand ? "true" : "false") << ";\n"
         << "  };\n"
         << "};\n";
 }

@@ -20,6 +20,8 @@ using Bytes = std::vector<unsigned char>;
 struct RsaEngineSettings {
     bool enableRSA = true;
     bool enableSSLv3 = false;
+    bool enableDigest = false;
+    bool enableRand = false;
 };
 
 /* One entry of OpenSSL's error queue. */

@@ -27,6 +27,10 @@ bytes from_hex(const std::string &hex)
     return out;
 }
 
+// gtest prints a parameter by its name instead of its bytes.
+#define PRINTS_CASE_NAME(type) \
+    [[maybe_unused]] void PrintTo(const type &c, std::ostream *os) { *os << c.name; }
+
 struct params_deleter {
     void operator()(zorvel_rsa_pkey_params *p) const { zorvel_rsa_pkey_params_free(p); }
 };
@@ -79,6 +83,8 @@ struct plain_case {
     CK_MECHANISM_TYPE expected;
 };
 
+PRINTS_CASE_NAME(plain_case)
+
 class PlainMechanism : public ::testing::TestWithParam<plain_case> {};
 
 TEST_P(PlainMechanism, BuildsTheMechanismWithoutParameter)
@@ -124,6 +130,8 @@ struct refused_case {
     int reason;
 };
 
+PRINTS_CASE_NAME(refused_case)
+
 class RefusedMechanism : public ::testing::TestWithParam<refused_case> {};
 
 TEST_P(RefusedMechanism, ReportsTheReason)
@@ -157,6 +165,8 @@ struct oaep_case {
     CK_RSA_PKCS_MGF_TYPE mgf;
     std::string label; // hex; empty: no label
 };
+
+PRINTS_CASE_NAME(oaep_case)
 
 class OaepMechanism : public ::testing::TestWithParam<oaep_case> {};
 
@@ -230,6 +240,8 @@ struct pss_case {
     CK_RSA_PKCS_MGF_TYPE mgf;
     CK_ULONG sLen;
 };
+
+PRINTS_CASE_NAME(pss_case)
 
 class PssMechanism : public ::testing::TestWithParam<pss_case> {};
 
@@ -380,6 +392,8 @@ struct hexseed_case {
     std::string label; // hex of the label afterwards; the earlier "a1b2" when refused
 };
 
+PRINTS_CASE_NAME(hexseed_case)
+
 class HexSeed : public ::testing::TestWithParam<hexseed_case> {};
 
 TEST_P(HexSeed, SetsTheLabelOrChangesNothing)
@@ -460,6 +474,8 @@ struct digest_info_case {
     size_t digestLen;
     std::string prefix; // the DER before the digest bytes
 };
+
+PRINTS_CASE_NAME(digest_info_case)
 
 class DigestInfo : public ::testing::TestWithParam<digest_info_case> {};
 

@@ -1,0 +1,31 @@
+# Tests of the RSA key method, the DigestInfo encoding, the token digests and random
+# numbers.
+
+# Parameter records, controls, mechanism builder and DigestInfo: no token.
+add_executable(engine_pkey_params_test test_pkey_params.cpp)
+target_link_libraries(engine_pkey_params_test PRIVATE ezorvel_pkey_params GTest::gtest_main)
+zorvel_add_test(NAME engine_pkey_params COMMAND $<TARGET_FILE:engine_pkey_params_test> VALGRIND)
+
+# The engine variant that reads its configuration below the working directory.
+zorvel_add_engine(ezorvel_pkey_test_engine ezorvel_pkey_test ${CMAKE_CURRENT_BINARY_DIR}/pkey-engines
+                  "ZORVEL_CONFIG_ROOT=\".\"")
+
+add_library(engine_pkey_test_support STATIC rsa_engine_fixture.cpp rsa_token_keys.cpp)
+target_compile_definitions(engine_pkey_test_support PUBLIC
+  ZORVEL_TEST_ENGINE="$<TARGET_FILE:ezorvel_pkey_test_engine>"
+  ZORVEL_TEST_TOKEN_LIBRARY="$<TARGET_FILE:zorvelP11>")
+target_compile_definitions(engine_pkey_test_support PUBLIC OPENSSL_API_COMPAT=10100)
+target_link_libraries(engine_pkey_test_support PUBLIC
+  zorvel_pkcs11_headers OpenSSL::Crypto GTest::gtest ${CMAKE_DL_LIBS})
+add_dependencies(engine_pkey_test_support ezorvel_pkey_test_engine zorvelP11)
+
+# pkey_engine_test(<name> <source>...): a gtest program against the engine and the stand-in.
+# It exports its syslog() so that the engine's trace lands in the fixture.
+function(pkey_engine_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE engine_pkey_test_support GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
+endfunction()
+
+pkey_engine_test(engine_digest_rand_test test_digest_rand.cpp)
+zorvel_add_test(NAME engine_digest_rand COMMAND $<TARGET_FILE:engine_digest_rand_test> TOKEN)
