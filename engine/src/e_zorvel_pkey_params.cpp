@@ -64,6 +64,22 @@ void zorvel_rsa_pkey_params_free(zorvel_rsa_pkey_params *p)
     OPENSSL_free(p);
 }
 
+namespace {
+
+// The MGF1 hash that goes with the operation's digest when none was named; the stored
+// generator when PKCS#11 has no MGF1 for that digest.
+CK_RSA_PKCS_MGF_TYPE mgf1_of(const zorvel_rsa_pkey_params *p)
+{
+    if (p->mFGExplicit)
+        return p->mFG;
+    // OAEP hashes with hMAC's digest; PSS with the digest set, else hMAC's.
+    int nid = zorvel_rsa_pss_digest_nid(p->mechanismType == RSA_PKCS1_PSS_PADDING ? p->hashType : 0, p->hMAC);
+    const zorvel_hash_info *h = zorvel_hash_by_nid(nid);
+    return h != nullptr && h->mgf1 != 0 ? h->mgf1 : p->mFG;
+}
+
+} // namespace
+
 int zorvel_rsa_pkey_params_ctrl(zorvel_rsa_pkey_params *p, int type, int p1, void *p2)
 {
     switch (type) {
@@ -98,6 +114,34 @@ int zorvel_rsa_pkey_params_ctrl(zorvel_rsa_pkey_params *p, int type, int p1, voi
             return 0;
         *static_cast<int *>(p2) = p->mechanismType;
         return 1;
+    // The settings that OpenSSL reads back to describe a PSS signature (X.509 signing)
+    // and sets from one (X.509 verification).
+    case EVP_PKEY_CTRL_GET_MD:
+        if (p2 == nullptr)
+            return 0;
+        *static_cast<const EVP_MD **>(p2) = p->hashType != 0 ? EVP_get_digestbynid(p->hashType) : nullptr;
+        return 1;
+    case EVP_PKEY_CTRL_GET_RSA_PSS_SALTLEN:
+        if (p2 == nullptr)
+            return 0;
+        *static_cast<int *>(p2) = p->sLen;
+        return 1;
+    case EVP_PKEY_CTRL_GET_RSA_MGF1_MD: {
+        if (p2 == nullptr)
+            return 0;
+        const zorvel_hash_info *h = zorvel_hash_by_mgf1(mgf1_of(p));
+        *static_cast<const EVP_MD **>(p2) = h != nullptr ? EVP_get_digestbynid(h->nid) : nullptr;
+        return 1;
+    }
+    case EVP_PKEY_CTRL_RSA_MGF1_MD: {
+        const zorvel_hash_info *h =
+            p2 != nullptr ? zorvel_hash_by_nid(EVP_MD_get_type(static_cast<const EVP_MD *>(p2))) : nullptr;
+        if (h == nullptr || h->mgf1 == 0)
+            return 0;
+        p->mFG = h->mgf1;
+        p->mFGExplicit = 1;
+        return 1;
+    }
     default:
         return 0;
     }
@@ -179,18 +223,6 @@ int zorvel_rsa_pss_digest_nid(int hashType, CK_MECHANISM_TYPE hMAC)
 
 namespace {
 
-// The MGF1 hash that goes with the operation's digest when none was named; the stored
-// generator when PKCS#11 has no MGF1 for that digest.
-CK_RSA_PKCS_MGF_TYPE resolve_mgf(const zorvel_rsa_pkey_params *p)
-{
-    if (p->mFGExplicit)
-        return p->mFG;
-    // OAEP hashes with hMAC's digest; PSS with the digest set, else hMAC's.
-    int nid = zorvel_rsa_pss_digest_nid(p->mechanismType == RSA_PKCS1_PSS_PADDING ? p->hashType : 0, p->hMAC);
-    const zorvel_hash_info *h = zorvel_hash_by_nid(nid);
-    return h != nullptr && h->mgf1 != 0 ? h->mgf1 : p->mFG;
-}
-
 CK_ULONG resolve_salt_length(const zorvel_rsa_pkey_params *p, int modulusBits)
 {
     if (p->sLen >= 0)
@@ -213,7 +245,7 @@ void zorvel_rsa_pkey_params_mirror(const zorvel_rsa_pkey_params *p, int modulusB
     zorvel_rsa_mechanismType = p->mechanismType;
     zorvel_rsa_hashType = p->hashType;
     zorvel_rsa_hMAC = p->hMAC;
-    zorvel_rsa_mFG = resolve_mgf(p);
+    zorvel_rsa_mFG = mgf1_of(p);
     zorvel_rsa_sLen = resolve_salt_length(p, modulusBits);
     zorvel_rsa_seed = p->seed;
     zorvel_rsa_seedLen = p->seedLen;

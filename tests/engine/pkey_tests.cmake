@@ -32,3 +32,9 @@ zorvel_add_test(NAME engine_digest_rand COMMAND $<TARGET_FILE:engine_digest_rand
 
 pkey_engine_test(engine_pkey_ops_test test_pkey_ops.cpp)
 zorvel_add_test(NAME engine_pkey_ops COMMAND $<TARGET_FILE:engine_pkey_ops_test> TOKEN)
+
+# The openssl command line with the engine, as a user runs it.
+zorvel_add_test(NAME engine_openssl_cli
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/openssl_cli_test.sh
+          ${CMAKE_CURRENT_BINARY_DIR}/pkey-engines $<TARGET_FILE:zorvelP11>
+  TOKEN)

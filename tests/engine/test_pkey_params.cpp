@@ -354,6 +354,30 @@ TEST(PkeyControls, KeygenSettingsAndOwnershipOfTheExponent)
     EXPECT_EQ(BN_get_word(p->pubExp), 65537u);
 }
 
+TEST(PkeyControls, PssSettingsReadBackAsX509SigningAsksForThem)
+{
+    params_ptr p = new_params();
+    set_padding(p.get(), RSA_PKCS1_PSS_PADDING);
+    const EVP_MD *md = EVP_sha1();
+    ASSERT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_GET_MD, 0, &md), 1);
+    EXPECT_EQ(md, nullptr) << "no digest set";
+    set_digest(p.get(), EVP_sha384());
+    set_salt(p.get(), RSA_PSS_SALTLEN_DIGEST);
+    ASSERT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_GET_MD, 0, &md), 1);
+    EXPECT_EQ(EVP_MD_get_type(md), NID_sha384);
+    ASSERT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_GET_RSA_MGF1_MD, 0, &md), 1);
+    EXPECT_EQ(EVP_MD_get_type(md), NID_sha384) << "MGF1 follows the digest";
+    int salt = 0;
+    ASSERT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_GET_RSA_PSS_SALTLEN, 0, &salt), 1);
+    EXPECT_EQ(salt, RSA_PSS_SALTLEN_DIGEST);
+
+    ASSERT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_RSA_MGF1_MD, 0, const_cast<EVP_MD *>(EVP_sha256())), 1);
+    ASSERT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_GET_RSA_MGF1_MD, 0, &md), 1);
+    EXPECT_EQ(EVP_MD_get_type(md), NID_sha256);
+    EXPECT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_RSA_MGF1_MD, 0, const_cast<EVP_MD *>(EVP_md5())), 0);
+    EXPECT_EQ(p->mFG, CKG_MGF1_SHA256);
+}
+
 TEST(PkeyControls, UnknownCommandsAreNotHandled)
 {
     params_ptr p = new_params();
