@@ -1,7 +1,10 @@
-// Message digests on the token. The running digest is the one digest operation of the
-// process-wide session, so one digest at a time runs in the process: each digest context
-// carries an owner id, and the owner of the running digest is kept under the engine lock.
-// A context that does not own the running digest fails cleanly without a token call.
+// Message digests on the token. Digests run on a session of their own beside the process
+// context's: a digest stays active on its session from init to final, and a token may
+// refuse every other operation on a session with an active one (SoftHSM2 answers
+// CKR_OPERATION_ACTIVE to C_SignInit and C_FindObjectsInit). One digest runs at a time in
+// the process: each digest context carries an owner id, and the owner of the running
+// digest is kept under the engine lock. A context that does not own the running digest
+// fails cleanly without a token call.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -31,6 +34,40 @@ struct digest_def {
 // Guarded by the engine lock: the context owning the running digest and its session.
 uint64_t active_owner = 0;
 CK_SESSION_HANDLE active_session = 0;
+
+// Guarded by the engine lock: the digest session and the process context it was opened
+// beside; a new process context (after finish, or in a child after fork) gets a new one.
+CK_SESSION_HANDLE digest_session = 0;
+const zorvel_ctx *digest_session_ctx = nullptr;
+CK_SESSION_HANDLE digest_session_main = 0;
+
+bool stale_session(CK_RV rv)
+{
+    return rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+// C_DigestInit on the digest session, opening it first when the process context is not
+// the one it was opened beside or the token no longer knows it. Caller holds the lock.
+CK_RV start_digest(CK_FUNCTION_LIST_PTR f, zorvel_ctx *ctx, CK_MECHANISM *mechanism)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (digest_session == 0 || digest_session_ctx != ctx || digest_session_main != ctx->session) {
+            digest_session = 0;
+            CK_RV rv = f->C_OpenSession(ctx->slot, CKF_SERIAL_SESSION, nullptr, nullptr, &digest_session);
+            if (rv != CKR_OK) {
+                digest_session = 0;
+                return rv;
+            }
+            digest_session_ctx = ctx;
+            digest_session_main = ctx->session;
+        }
+        CK_RV rv = f->C_DigestInit(digest_session, mechanism);
+        if (!stale_session(rv))
+            return rv;
+        digest_session = 0;
+    }
+    return CKR_SESSION_HANDLE_INVALID;
+}
 std::atomic<uint64_t> next_owner{1};
 
 EVP_MD *digests[6] = {};
@@ -107,10 +144,10 @@ int digest_init(EVP_MD_CTX *ctx, int nid)
     } else {
         if (active_owner == state->owner) // initialised again while running: start afresh
             end_running_digest(f, active_session);
-        rv = f->C_DigestInit(zctx->session, &mechanism);
+        rv = start_digest(f, zctx, &mechanism);
         if (rv == CKR_OK) {
             active_owner = state->owner;
-            active_session = zctx->session;
+            active_session = digest_session;
         } else {
             failure = digest_failure::token;
         }

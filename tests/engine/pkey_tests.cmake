@@ -38,3 +38,8 @@ zorvel_add_test(NAME engine_openssl_cli
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/openssl_cli_test.sh
           ${CMAKE_CURRENT_BINARY_DIR}/pkey-engines $<TARGET_FILE:zorvelP11>
   TOKEN)
+
+# Threads against the engine's own locking: the stand-in does not serialise.
+pkey_engine_test(engine_pkey_threads_test test_pkey_threads.cpp)
+zorvel_add_test(NAME engine_pkey_threads COMMAND $<TARGET_FILE:engine_pkey_threads_test> TOKEN
+                ENVIRONMENT ZORVEL_P11_SERIALIZE_SESSIONS=0)
