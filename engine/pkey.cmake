@@ -21,3 +21,4 @@ target_sources(ezorvel_objects PRIVATE
   src/e_zorvel_rand.cpp
 )
 target_link_libraries(ezorvel_objects PUBLIC ezorvel_pkey_params)
+add_subdirectory(bench)
