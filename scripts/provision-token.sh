@@ -3,8 +3,10 @@
 #
 #   provision-token.sh [--dir DIR] [--tokens N] [--pin PIN] [--so-pin PIN]
 #
-# DIR gets softhsm2.conf and a fresh token store (anything there before is removed).
-# Token i (0-based) is labelled "zorvel<i>"; all share the user PIN and the SO PIN.
+# DIR (default ./token-home, or ZORVEL_TOKEN_DIR) gets softhsm2.conf and a fresh token
+# store (a token store there before is removed). Token i (0-based) is labelled
+# "zorvel<i>"; all share the user PIN (default 1234, or ZORVEL_USER_PIN) and the SO PIN
+# (default 12345678, or ZORVEL_SO_PIN). Prints the SOFTHSM2_CONF setting to use them.
 set -euo pipefail
 
 dir="${ZORVEL_TOKEN_DIR:-$PWD/token-home}"
@@ -20,6 +22,10 @@ while [ $# -gt 0 ]; do
     *) echo "provision-token.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
+
+case "$tokens" in
+  '' | *[!0-9]*) echo "provision-token.sh: --tokens needs a number, got '$tokens'" >&2; exit 2 ;;
+esac
 
 command -v softhsm2-util >/dev/null || { echo "provision-token.sh: softhsm2-util not found (apt-get install softhsm2)" >&2; exit 1; }
 

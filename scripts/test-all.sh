@@ -16,8 +16,9 @@ failed=0
 run_tree() {
   local kind="$1" tree="$2"; shift 2
   echo "=== $kind: build"
-  "$here/build.sh" "$kind" >"$tree.build.log" 2>&1 || {
-    tail -n 60 "$tree.build.log"; echo "=== $kind: build failed"; status=1; failed=$((failed + 1)); return; }
+  mkdir -p "$tree"
+  "$here/build.sh" "$kind" >"$tree/build.log" 2>&1 || {
+    tail -n 60 "$tree/build.log"; echo "=== $kind: build failed"; status=1; failed=$((failed + 1)); return; }
   echo "=== $kind: test"
   local log="$tree/ctest.log"
   (cd "$tree" && ctest --output-on-failure -j"$jobs" "$@") | tee "$log"

@@ -59,13 +59,7 @@ int zorvel_prepare_library(void)
 {
     if (!zorvel_config.deferredInit && !zorvel_initialized_elsewhere())
         return 1;
-    if (!zorvel_load_dso())
-        return 0;
-    if (!zorvel_load_pflist()) {
-        zorvel_unload_dso();
-        return 0;
-    }
-    return zorvel_initialize();
+    return zorvel_load_library();
 }
 
 int zorvel_open_session(zorvel_ctx *ctx)

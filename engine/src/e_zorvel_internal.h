@@ -56,6 +56,9 @@ int zorvel_load_pflist(void);
 int zorvel_initialize(void);
 void zorvel_unload_dso(void);
 
+/* The three steps in turn (init, or the first context when deferred); unloads when binding fails. */
+int zorvel_load_library(void);
+
 /*
  * 1 when the vendor C_Initialize last succeeded in another process: this one is a child
  * after fork and must initialise the library again before using it.

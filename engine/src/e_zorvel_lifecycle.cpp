@@ -140,6 +140,18 @@ void zorvel_unload_dso(void)
     zorvel_initialized_pid = 0;
 }
 
+int zorvel_load_library(void)
+{
+    if (!zorvel_load_dso())
+        return 0;
+    if (!zorvel_load_pflist()) {
+        zorvel_unload_dso();
+        return 0;
+    }
+    /* On failure the library stays loaded and bound; the next attempt only initialises. */
+    return zorvel_initialize();
+}
+
 int zorvel_initialized_elsewhere(void)
 {
     return zorvel_initialized_pid != 0 && zorvel_initialized_pid != getpid();
@@ -151,14 +163,7 @@ int zorvel_init_engine(ENGINE *)
     zorvel_forget_login_failure();
     if (zorvel_config.deferredInit)
         return 1;
-    if (!zorvel_load_dso())
-        return 0;
-    if (!zorvel_load_pflist()) {
-        zorvel_unload_dso();
-        return 0;
-    }
-    /* On failure the library stays loaded and bound; a later init only initialises. */
-    return zorvel_initialize();
+    return zorvel_load_library();
 }
 
 int zorvel_finish_engine(ENGINE *)

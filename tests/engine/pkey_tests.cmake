@@ -6,18 +6,16 @@ add_executable(engine_pkey_params_test test_pkey_params.cpp)
 target_link_libraries(engine_pkey_params_test PRIVATE ezorvel_pkey_params GTest::gtest_main)
 zorvel_add_test(NAME engine_pkey_params COMMAND $<TARGET_FILE:engine_pkey_params_test> VALGRIND)
 
-# The engine variant that reads its configuration below the working directory.
-zorvel_add_engine(ezorvel_pkey_test_engine ezorvel_pkey_test ${CMAKE_CURRENT_BINARY_DIR}/pkey-engines
-                  "ZORVEL_CONFIG_ROOT=\".\"")
-
+# Against the stand-in with the engine variant that reads its configuration below the
+# working directory (ezorvel_testroot).
 add_library(engine_pkey_test_support STATIC rsa_engine_fixture.cpp rsa_token_keys.cpp)
 target_compile_definitions(engine_pkey_test_support PUBLIC
-  ZORVEL_TEST_ENGINE="$<TARGET_FILE:ezorvel_pkey_test_engine>"
+  ZORVEL_TEST_ENGINE="$<TARGET_FILE:ezorvel_testroot>"
   ZORVEL_TEST_TOKEN_LIBRARY="$<TARGET_FILE:zorvelP11>")
 target_compile_definitions(engine_pkey_test_support PUBLIC OPENSSL_API_COMPAT=10100)
 target_link_libraries(engine_pkey_test_support PUBLIC
   zorvel_pkcs11_headers OpenSSL::Crypto GTest::gtest ${CMAKE_DL_LIBS})
-add_dependencies(engine_pkey_test_support ezorvel_pkey_test_engine zorvelP11)
+add_dependencies(engine_pkey_test_support ezorvel_testroot zorvelP11)
 
 # pkey_engine_test(<name> <source>...): a gtest program against the engine and the stand-in.
 # It exports its syslog() so that the engine's trace lands in the fixture.
@@ -36,7 +34,7 @@ zorvel_add_test(NAME engine_pkey_ops COMMAND $<TARGET_FILE:engine_pkey_ops_test>
 # The openssl command line with the engine, as a user runs it.
 zorvel_add_test(NAME engine_openssl_cli
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/openssl_cli_test.sh
-          ${CMAKE_CURRENT_BINARY_DIR}/pkey-engines $<TARGET_FILE:zorvelP11>
+          ${CMAKE_CURRENT_BINARY_DIR}/engines $<TARGET_FILE:zorvelP11>
   TOKEN)
 
 # Threads against the engine's own locking: the stand-in does not serialise.

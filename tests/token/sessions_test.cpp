@@ -76,9 +76,7 @@ TEST(VendorList, InitialisesOnceAndYieldsAWorkingList) {
   CK_C_INITIALIZE_ARGS args = osLockingArgs();
   EXPECT_CKR(CKR_CRYPTOKI_ALREADY_INITIALIZED, f->C_Initialize(&args));
   CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session));
-  std::string pin = userPin();
-  EXPECT_CKR(CKR_OK, f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size()));
+  ASSERT_CKR(CKR_OK, openUserSession(f, &session));
   EXPECT_CKR(CKR_OK, f->C_Logout(session));
   EXPECT_CKR(CKR_OK, vendor->vendor.C_Finalize(nullptr));
   EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, vendor->vendor.C_Finalize(nullptr));

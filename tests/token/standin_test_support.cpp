@@ -41,6 +41,13 @@ CK_ULONG provisionedTokens() {
   return tokens != nullptr ? std::strtoul(tokens, nullptr, 10) : 1;
 }
 
+CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session) {
+  CK_RV rv = f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, session);
+  if (rv != CKR_OK) return rv;
+  std::string pin = userPin();
+  return f->C_Login(*session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size());
+}
+
 CK_C_INITIALIZE_ARGS osLockingArgs() {
   CK_C_INITIALIZE_ARGS args{};
   args.flags = CKF_OS_LOCKING_OK;
@@ -63,9 +70,7 @@ void InitializedLibrary::TearDown() {
 void LoggedInSession::SetUp() {
   InitializedLibrary::SetUp();
   if (HasFatalFailure()) return;
-  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session));
-  std::string pin = userPin();
-  ASSERT_CKR(CKR_OK, f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size()));
+  ASSERT_CKR(CKR_OK, openUserSession(f, &session));
 }
 
 CK_OBJECT_HANDLE LoggedInSession::createDataObject(CK_BBOOL isPrivate) {

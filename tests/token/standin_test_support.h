@@ -25,6 +25,8 @@ const ZorvelStandinFunctionList *standinList();
 std::string userPin();
 // The number of test tokens provisioned (ZORVEL_TEST_TOKENS, default 1).
 CK_ULONG provisionedTokens();
+// Opens a read-write session on slot 0 and logs the user in.
+CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session);
 // Initialisation arguments with OS locking, as the programs that use the library pass.
 CK_C_INITIALIZE_ARGS osLockingArgs();
 

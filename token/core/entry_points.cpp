@@ -2,6 +2,7 @@
 // the functions that keep state of their own or translate beyond their first argument.
 #include "core_interface.h"
 #include "forwarding.h"
+#include "function_list.h"
 #include "key_sizes.h"
 #include "library.h"
 #include "thread_keys.h"
@@ -201,11 +202,7 @@ void provokeCommunicationFail(bool armed) { library().provokedFailure.arm(armed)
 CK_ULONG failedExchangeCount() { return library().provokedFailure.consumedCount(); }
 
 constexpr CK_FUNCTION_LIST makeFunctionList() {
-  CK_FUNCTION_LIST list{};
-  list.version = {2, 40};
-#define ZORVEL_SET_ENTRY(name, params) list.name = Passthrough<&CK_FUNCTION_LIST::name>::call;
-  ZORVEL_P11_STANDARD_FUNCTIONS(ZORVEL_SET_ENTRY)
-#undef ZORVEL_SET_ENTRY
+  CK_FUNCTION_LIST list = functionListOf<Passthrough>();
   list.C_Initialize = initialize;
   list.C_Finalize = finalize;
   list.C_GetFunctionList = getFunctionList;

@@ -6,6 +6,7 @@
 #include "zorvel_standin.h"
 
 #include "core_loader.h"
+#include "function_list.h"
 
 namespace zorvel::thin {
 namespace {
@@ -42,11 +43,7 @@ CK_ULONG failedExchangeCount() {
 }
 
 constexpr CK_FUNCTION_LIST makeFunctionList() {
-  CK_FUNCTION_LIST list{};
-  list.version = {2, 40};
-#define ZORVEL_SET_ENTRY(name, params) list.name = Forward<&CK_FUNCTION_LIST::name>::call;
-  ZORVEL_P11_STANDARD_FUNCTIONS(ZORVEL_SET_ENTRY)
-#undef ZORVEL_SET_ENTRY
+  CK_FUNCTION_LIST list = functionListOf<Forward>();
   // The two entries that work before the core is loaded.
   list.C_Initialize = initialize;
   list.C_GetFunctionList = getFunctionList;

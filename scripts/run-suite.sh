@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs p11suite against the stand-in token library on this machine, from a fresh clone:
+# installs what is missing, builds the plain tree, provisions a fresh SoftHSM2 token in
+# build/suite-token, writes a data file of 40000 bytes there, and runs p11suite with the
+# token's user PIN and that file. Extra arguments go to p11suite, for example
+#
+#   scripts/run-suite.sh --gtest_filter='NOT_Initialized.*'
+#
+# ZORVEL_USER_PIN sets the user PIN (default 1234). To run against another token library
+# of the same name, put its directory on LD_LIBRARY_PATH.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+
+"$here/install-deps.sh"
+"$here/build.sh" none
+
+token_dir="$root/build/suite-token"
+pin="${ZORVEL_USER_PIN:-1234}"
+settings="$("$here/provision-token.sh" --dir "$token_dir" --pin "$pin")"
+export "${settings?}" # SOFTHSM2_CONF=...
+
+# Deterministic pseudo-random bytes, the same on every run.
+data="$token_dir/data.bin"
+head -c 40000 /dev/zero |
+  openssl enc -aes-128-ctr -nosalt -K 000102030405060708090a0b0c0d0e0f -iv 00000000000000000000000000000000 >"$data"
+
+exec "$root/build/suite/p11suite" -p "$pin" -f "$data" "$@"

@@ -1,0 +1,297 @@
+// Binding: the engine id check, the configuration file and its keys, the trace level,
+// the order of the binding steps in the log, and the error strings.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+
+#include "engine_harness.h"
+
+using namespace engine_harness;
+
+namespace {
+
+class BindTest : public EngineTest {};
+
+TEST_F(BindTest, LogsEveryBindingStepInOrderWithThreadPrefix)
+{
+    config cfg = fake_token_config();
+    cfg.slot_id = "3";
+    ASSERT_NE(bind(cfg), nullptr);
+
+    const std::string path = config_path(config_place::first);
+    const std::vector<std::string> expected = {
+        "bind dynamic",
+        "initialized mutex",
+        "init config",
+        "init config, reading " + path,
+        "set config file " + path,
+        "set SO " ZORVEL_FAKE_TOKEN,
+        "set pin ****",
+        "set slotId 3",
+        "bind engine",
+        "set engine id: zorvel",
+        "set engine name: Zorvel engine support",
+        "set destroy function",
+        "set init function",
+        "set finish function",
+        "set control function",
+        "set command definitions",
+    };
+    std::vector<std::string> messages = log_messages();
+    ASSERT_GE(messages.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(messages.begin(), messages.begin() + expected.size()), expected);
+    EXPECT_EQ(messages.back(), "load error strings");
+
+    for (const syslog_capture::line &line : syslog_capture::lines()) {
+        EXPECT_EQ(line.text.rfind(thread_prefix(), 0), 0U) << line.text;
+        EXPECT_EQ(line.text.find("4711"), std::string::npos) << line.text;
+    }
+    std::vector<syslog_capture::open_call> opens = syslog_capture::open_calls();
+    ASSERT_EQ(opens.size(), 1U);
+    EXPECT_EQ(opens[0].option, LOG_PID | LOG_CONS | LOG_NDELAY);
+    EXPECT_EQ(opens[0].facility, LOG_LOCAL1);
+
+    EXPECT_STREQ(ENGINE_get_id(engine.get()), "zorvel");
+    EXPECT_STREQ(ENGINE_get_name(engine.get()), "Zorvel engine support");
+    EXPECT_EQ(ENGINE_get_cmd_defns(engine.get())->cmd_num, 0U);
+}
+
+TEST_F(BindTest, LogsBindingStepsAtTheirPriorities)
+{
+    ASSERT_NE(bind(fake_token_config()), nullptr);
+    for (const syslog_capture::line &line : syslog_capture::lines()) {
+        bool trace = line.text.find("initialized mutex") != std::string::npos ||
+                     line.text.find("set finish function") != std::string::npos;
+        EXPECT_EQ(line.priority, trace ? LOG_DEBUG : LOG_INFO) << line.text;
+    }
+}
+
+TEST_F(BindTest, WithoutIdBindsAsZorvel)
+{
+    write_config(fake_token_config().text());
+    engine = load_engine(nullptr);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_STREQ(ENGINE_get_id(engine.get()), "zorvel");
+}
+
+TEST_F(BindTest, RefusesAnyOtherIdWithoutFurtherLogging)
+{
+    write_config(fake_token_config().text());
+    for (const char *id : {"zorve", "zorvel1", "Zorvel"}) {
+        syslog_capture::reset();
+        EXPECT_EQ(load_engine(id), nullptr) << id;
+        EXPECT_EQ(log_messages(), std::vector<std::string>{"bind dynamic"}) << id;
+        EXPECT_TRUE(syslog_capture::open_calls().empty()) << id;
+    }
+}
+
+TEST_F(BindTest, FailsWithoutARequiredKeyAndStopsAtIt)
+{
+    struct missing_key_case {
+        const char *key;
+        std::string config::*field;
+        const char *last_message;
+    };
+    const missing_key_case cases[] = {
+        {"lib", &config::lib, "set config file ./usr/local/zorvel/etc/zorvel.cfg"},
+        {"user_pin", &config::user_pin, "set SO " ZORVEL_FAKE_TOKEN},
+        {"slotId", &config::slot_id, "set pin ****"},
+    };
+    for (const missing_key_case &c : cases) {
+        syslog_capture::reset();
+        config cfg = fake_token_config();
+        cfg.*c.field = "";
+        write_config(cfg.text());
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(load_engine(), nullptr) << c.key;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.key;
+        ASSERT_FALSE(log_messages().empty());
+        EXPECT_EQ(log_messages().back(), c.last_message) << c.key;
+    }
+}
+
+TEST_F(BindTest, FailsWhenNeitherFileIsReadable)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load_engine(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "./usr/local/zorvel/etc/zorvel.cfg:0 - file I/O error\n"
+              "./etc/zorvel/zorvel.cfg:0 - file I/O error\n");
+}
+
+TEST_F(BindTest, ReportsWhereTheFileDoesNotParse)
+{
+    write_config("zorvel = { openssl = { lib = ; }; };\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load_engine(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "./usr/local/zorvel/etc/zorvel.cfg:1 - syntax error\n"
+              "./etc/zorvel/zorvel.cfg:0 - file I/O error\n");
+}
+
+TEST_F(BindTest, ReadsTheSecondFileWhenTheFirstIsMissing)
+{
+    write_config(fake_token_config().text(), config_place::second);
+    testing::internal::CaptureStderr();
+    engine = load_engine();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "./usr/local/zorvel/etc/zorvel.cfg:0 - file I/O error\n");
+    ASSERT_NE(engine, nullptr);
+    EXPECT_TRUE(logged("set config file ./etc/zorvel/zorvel.cfg"));
+    EXPECT_STREQ(*static_cast<char **>(engine_symbol("zorvel_pre_config")), "./etc/zorvel/zorvel.cfg");
+}
+
+TEST_F(BindTest, LibGivenAsNumberBindsButInitFailsUnderTheEngineLibrary)
+{
+    config cfg = fake_token_config();
+    cfg.lib = "5";
+    ASSERT_NE(bind(cfg), nullptr);
+    EXPECT_TRUE(logged("set SO n/a"));
+
+    ERR_clear_error();
+    EXPECT_EQ(init(), 0);
+    EXPECT_TRUE(logged("load DSO, no so file"));
+    std::vector<error_entry> errors = take_errors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors[0].lib, ERR_LIB_ENGINE);
+    EXPECT_EQ(errors[0].reason, ZORVEL_R_ENGINE_ERROR);
+    EXPECT_EQ(errors[0].function, "ZORVEL_INIT");
+    EXPECT_EQ(errors[0].file, "src/e_zorvel");
+    EXPECT_EQ(errors[0].data, "");
+}
+
+TEST_F(BindTest, PinGivenAsNumberIsLoggedAsNotAvailable)
+{
+    config cfg = fake_token_config();
+    cfg.user_pin = "1234";
+    ASSERT_NE(bind(cfg), nullptr);
+    EXPECT_TRUE(logged("set pin n/a"));
+}
+
+TEST_F(BindTest, SwitchesAreLoggedAsRead)
+{
+    config cfg = fake_token_config();
+    cfg.openssl_extra = "enableDigest = true; enableRand = false; enableSSLv3 = true; enableRSA = true;"
+                        " deferredInit = true;";
+    ASSERT_NE(bind(cfg), nullptr);
+    for (const char *message : {"set enable digest 1", "set enable rand 0", "set enable SSL v3 1", "set enable RSA 1",
+                                "set init deferred 1"})
+        EXPECT_TRUE(logged(message)) << message;
+    const zorvel_config_st *read = static_cast<zorvel_config_st *>(engine_symbol("zorvel_config"));
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->enableDigest, 1);
+    EXPECT_EQ(read->enableRand, 0);
+    EXPECT_EQ(read->enableSSLv3, 1);
+    EXPECT_EQ(read->enableRSA, 1);
+    EXPECT_EQ(read->deferredInit, 1);
+}
+
+TEST_F(BindTest, TraceLevelSetsTheSyslogMask)
+{
+    struct level_case {
+        const char *level;
+        int mask;  // 0: the mask stays as it was
+    };
+    const level_case cases[] = {
+        {"7", 0xFF}, {"3", 0x0F}, {"0", 0x01}, {"-1", 0}, {"31", 0}, {"30", 0x7FFFFFFF}, {"-5", 0},
+    };
+    for (const level_case &c : cases) {
+        syslog_capture::reset();
+        config cfg = fake_token_config();
+        cfg.openssl_extra = "enableTrcLvl = true;";
+        cfg.log = std::string("trace_level = ") + c.level + ";";
+        write_config(cfg.text());
+        engine = load_engine();
+        ASSERT_NE(engine, nullptr) << c.level;
+        EXPECT_EQ(syslog_capture::mask_calls(), c.mask != 0 ? std::vector<int>{c.mask} : std::vector<int>{})
+            << c.level;
+        const bool info_passes = c.mask == 0 || (c.mask & LOG_MASK(LOG_INFO)) != 0;
+        EXPECT_EQ(logged(std::string("trace level enabled up to ") + c.level), info_passes) << c.level;
+        release();
+    }
+}
+
+TEST_F(BindTest, TraceLevelHoldsBackLaterLinesAboveIt)
+{
+    config cfg = fake_token_config();
+    cfg.openssl_extra = "enableTrcLvl = true;";
+    cfg.log = "trace_level = 6;";
+    ASSERT_NE(bind(cfg), nullptr);
+    EXPECT_TRUE(logged("trace level enabled up to 6"));
+    EXPECT_TRUE(logged("set control function"));
+    EXPECT_FALSE(logged("set finish function"));
+}
+
+TEST_F(BindTest, TraceLevelIgnoredWhenNotEnabled)
+{
+    for (const char *enabled : {"", "enableTrcLvl = false;"}) {
+        syslog_capture::reset();
+        config cfg = fake_token_config();
+        cfg.openssl_extra = enabled;
+        cfg.log = "trace_level = 3;";
+        write_config(cfg.text());
+        engine = load_engine();
+        ASSERT_NE(engine, nullptr);
+        EXPECT_TRUE(syslog_capture::mask_calls().empty()) << enabled;
+        EXPECT_FALSE(logged("trace level enabled up to 3")) << enabled;
+        release();
+    }
+}
+
+TEST_F(BindTest, ReasonStringsLoadWithBindingAndUnloadWithDestroy)
+{
+    config cfg = fake_token_config();
+    cfg.lib = quoted(ZORVEL_FAKE_TOKEN_WITHOUT_VENDOR_ENTRY);
+    ASSERT_NE(bind(cfg), nullptr);
+    ASSERT_EQ(init(), 0);
+    std::vector<error_entry> errors = take_errors();
+    ASSERT_FALSE(errors.empty());
+    ASSERT_TRUE(is_engine_library(errors[0].lib));
+    const int lib = errors[0].lib;
+
+    const std::pair<int, const char *> reasons[] = {
+        {ZORVEL_R_ENGINE_ERROR, "engine error"},
+        {ZORVEL_R_OUT_OF_MEMORY, "Out of memory"},
+        {ZORVEL_R_PKCS11_ERROR, "PKCS#11 error"},
+        {ZORVEL_R_INVALID_VALUE, "Invalid value"},
+        {ZORVEL_R_KEY_HANDLE_NOT_FOUND, "Key handle not found"},
+        {ZORVEL_R_UNSUPPORTED_PADDING, "Unsupported padding"},
+        {ZORVEL_R_NO_FPTR, "No PKCS#11 function pointer"},
+        {ZORVEL_R_UNSUPPORTED_MECHANISM, "Unsupported mechanism"},
+        {ZORVEL_R_INVALID_HASH_LENGTH, "Invalid hash length"},
+    };
+    for (const auto &reason : reasons) {
+        const char *text = ERR_reason_error_string(ERR_PACK(lib, 0, reason.first));
+        ASSERT_NE(text, nullptr) << reason.first;
+        EXPECT_STREQ(text, reason.second);
+    }
+
+    release();
+    EXPECT_EQ(ERR_reason_error_string(ERR_PACK(lib, 0, ZORVEL_R_PKCS11_ERROR)), nullptr);
+}
+
+TEST_F(BindTest, BindsAgainAfterDestroyWithTheNewConfiguration)
+{
+    ASSERT_NE(bind(fake_token_config()), nullptr);
+    release();
+    EXPECT_TRUE(logged("destroy engine"));
+    EXPECT_TRUE(logged("finalized mutex"));
+
+    syslog_capture::reset();
+    config cfg = fake_token_config();
+    cfg.slot_id = "9";
+    ASSERT_NE(bind(cfg), nullptr);
+    EXPECT_TRUE(logged("initialized mutex"));
+    EXPECT_TRUE(logged("set slotId 9"));
+}
+
+TEST_F(BindTest, ControlCommandsAllSucceed)
+{
+    ASSERT_NE(bind(fake_token_config()), nullptr);
+    for (int cmd : {ENGINE_CMD_BASE, ENGINE_CMD_BASE + 7, 1000})
+        EXPECT_EQ(ENGINE_ctrl(engine.get(), cmd, 0, nullptr, nullptr), 1) << cmd;
+    EXPECT_TRUE(logged("ctrl engine, cmd: 1000"));
+}
+
+}  // namespace
