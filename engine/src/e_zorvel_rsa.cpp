@@ -37,26 +37,52 @@ struct rsa_block {
     }
 };
 
-/* What the four operations share: their name in log lines and their error function code. */
+constexpr unsigned padding_bit(int padding)
+{
+    return 1u << padding;
+}
+
+/* What the four operations share: their name in log lines, their error function code and
+ * the paddings they serve. SSLv23 padding is gone from OpenSSL 3 and served by none. */
 struct rsa_op {
     const char *name;
     int function;
+    unsigned paddings;
 };
 
-const rsa_op kPrivDec = {"RSA private decrypt", ZORVEL_F_RSA_PRIVATE_DECRYPT};
-const rsa_op kPrivEnc = {"RSA private encrypt", ZORVEL_F_RSA_PRIVATE_ENCRYPT};
-const rsa_op kPubEnc = {"RSA public encrypt", ZORVEL_F_RSA_PUBLIC_ENCRYPT};
-const rsa_op kPubDec = {"RSA public decrypt", ZORVEL_F_RSA_PUBLIC_DECRYPT};
+const rsa_op kPrivDec = {"RSA private decrypt", ZORVEL_F_RSA_PRIVATE_DECRYPT,
+                         padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING) |
+                             padding_bit(RSA_PKCS1_OAEP_PADDING)};
+/* No padding: the raw operation that OpenSSL's own PSS signing asks for. */
+const rsa_op kPrivEnc = {"RSA private encrypt", ZORVEL_F_RSA_PRIVATE_ENCRYPT,
+                         padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING)};
+const rsa_op kPubEnc = {"RSA public encrypt", ZORVEL_F_RSA_PUBLIC_ENCRYPT,
+                        padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING) |
+                            padding_bit(RSA_PKCS1_OAEP_PADDING)};
+/* No padding: the raw result that OpenSSL's own PSS verification asks for. */
+const rsa_op kPubDec = {"RSA public decrypt", ZORVEL_F_RSA_PUBLIC_DECRYPT,
+                        padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING)};
 
 struct rsa_call {
     zorvel_ctx *ctx = nullptr;
     int k = 0;
 };
 
-/* The common start of every operation: the context, and the input checked against k. */
+int unsupported_padding(const rsa_op &op)
+{
+    ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
+    return -1;
+}
+
+/* The common start of every operation: a padding it serves, the context, and the input
+ * checked against k. */
 bool begin_op(const rsa_op &op, int flen, RSA *rsa, int padding, rsa_call *call)
 {
     zorvel_log(LOG_DEBUG, "%s, padding %i", op.name, padding);
+    if (padding < 0 || padding > 31 || (op.paddings & padding_bit(padding)) == 0) {
+        unsupported_padding(op);
+        return false;
+    }
     call->ctx = zorvel_get_ctx();
     if (call->ctx == nullptr)
         return false;
@@ -108,18 +134,36 @@ int out_of_memory(const rsa_op &op)
     return -1;
 }
 
-int unsupported_padding(const rsa_op &op)
-{
-    ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
-    return -1;
-}
-
 /* A public-key operation without a token object runs in OpenSSL's software RSA. */
 int software_fallback(const rsa_op &op, zorvel_rsa_op_fn fn, int flen, const unsigned char *from,
                       unsigned char *to, RSA *rsa, int padding)
 {
     zorvel_log(LOG_NOTICE, "%s, object handle invalid. SW fallback", op.name);
     return fn != nullptr ? fn(flen, from, to, rsa, padding) : -1;
+}
+
+/*
+ * The start both public-key operations share: the context, the input checked against k and
+ * the token object, and a k-byte block to work in. Without a token object the operation runs
+ * in software. False when the operation ends here, with its result in *result.
+ */
+bool begin_public_op(const rsa_op &op, zorvel_rsa_op_fn software, int flen, const unsigned char *from,
+                     unsigned char *to, RSA *rsa, int padding, rsa_call *call, CK_OBJECT_HANDLE *handle,
+                     rsa_block *block, int *result)
+{
+    *result = -1;
+    if (!begin_op(op, flen, rsa, padding, call))
+        return false;
+    *handle = lookup(op, *call, rsa, 0);
+    if (*handle == 0) {
+        *result = software_fallback(op, software, flen, from, to, rsa, padding);
+        return false;
+    }
+    if (!block->alloc(call->k)) {
+        *result = out_of_memory(op);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -134,10 +178,6 @@ int zorvel_rsa_modulus_len(const RSA *rsa)
 int zorvel_rsa_priv_dec(int flen, const unsigned char *from, unsigned char *to, RSA *rsa, int padding)
 {
     const rsa_op &op = kPrivDec;
-    if (padding != RSA_PKCS1_PADDING && padding != RSA_NO_PADDING && padding != RSA_PKCS1_OAEP_PADDING) {
-        zorvel_log(LOG_DEBUG, "%s, padding %i", op.name, padding);
-        return unsupported_padding(op);
-    }
     rsa_call call;
     if (!begin_op(op, flen, rsa, padding, &call))
         return -1;
@@ -190,22 +230,12 @@ int zorvel_rsa_priv_enc(int flen, const unsigned char *from, unsigned char *to, 
     rsa_block block;
     if (!block.alloc(call.k))
         return out_of_memory(op);
-    if (padding == RSA_PKCS1_PADDING) {
-        int padded = RSA_padding_add_PKCS1_type_1(block.data, call.k, from, flen);
-        if (padded < 1) {
-            ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
-            zorvel_log(LOG_ERR, "RSA private encrypt, pad check error: %i", padded);
-            return -1;
-        }
-    } else if (padding == RSA_NO_PADDING) {
-        int padded = RSA_padding_add_none(block.data, call.k, from, flen);
-        if (padded < 1) {
-            ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
-            zorvel_log(LOG_ERR, "RSA private encrypt, pad check error: %i", padded);
-            return -1;
-        }
-    } else {
-        return unsupported_padding(op);
+    const int padded = padding == RSA_PKCS1_PADDING ? RSA_padding_add_PKCS1_type_1(block.data, call.k, from, flen)
+                                                    : RSA_padding_add_none(block.data, call.k, from, flen);
+    if (padded < 1) {
+        ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
+        zorvel_log(LOG_ERR, "RSA private encrypt, pad check error: %i", padded);
+        return -1;
     }
 
     CK_OBJECT_HANDLE handle = lookup(op, call, rsa, 1);
@@ -235,20 +265,13 @@ int zorvel_rsa_priv_enc(int flen, const unsigned char *from, unsigned char *to, 
 int zorvel_rsa_pub_enc(int flen, const unsigned char *from, unsigned char *to, RSA *rsa, int padding)
 {
     const rsa_op &op = kPubEnc;
-    if (padding != RSA_PKCS1_PADDING && padding != RSA_NO_PADDING && padding != RSA_PKCS1_OAEP_PADDING) {
-        zorvel_log(LOG_DEBUG, "%s, padding %i", op.name, padding);
-        return unsupported_padding(op);
-    }
     rsa_call call;
-    if (!begin_op(op, flen, rsa, padding, &call))
-        return -1;
-    CK_OBJECT_HANDLE handle = lookup(op, call, rsa, 0);
-    if (handle == 0)
-        return software_fallback(op, rsa_pub_enc, flen, from, to, rsa, padding);
-
+    CK_OBJECT_HANDLE handle = 0;
     rsa_block block;
-    if (!block.alloc(call.k))
-        return out_of_memory(op);
+    int result = -1;
+    if (!begin_public_op(op, rsa_pub_enc, flen, from, to, rsa, padding, &call, &handle, &block, &result))
+        return result;
+
     int padded = 1;
     switch (padding) {
     case RSA_PKCS1_PADDING:
@@ -277,21 +300,13 @@ int zorvel_rsa_pub_enc(int flen, const unsigned char *from, unsigned char *to, R
 int zorvel_rsa_pub_dec(int flen, const unsigned char *from, unsigned char *to, RSA *rsa, int padding)
 {
     const rsa_op &op = kPubDec;
-    /* PKCS#1 v1.5 block type 1, and the raw result that OpenSSL's own PSS verification asks for. */
-    if (padding != RSA_PKCS1_PADDING && padding != RSA_NO_PADDING) {
-        zorvel_log(LOG_DEBUG, "%s, padding %i", op.name, padding);
-        return unsupported_padding(op);
-    }
     rsa_call call;
-    if (!begin_op(op, flen, rsa, padding, &call))
-        return -1;
-    CK_OBJECT_HANDLE handle = lookup(op, call, rsa, 0);
-    if (handle == 0)
-        return software_fallback(op, rsa_pub_dec, flen, from, to, rsa, padding);
-
+    CK_OBJECT_HANDLE handle = 0;
     rsa_block block;
-    if (!block.alloc(call.k))
-        return out_of_memory(op);
+    int result = -1;
+    if (!begin_public_op(op, rsa_pub_dec, flen, from, to, rsa, padding, &call, &handle, &block, &result))
+        return result;
+
     static const token_texts texts = {"C_DecryptInit(RSA)=0x", "RSA public decrypt, init error: 0x%08X",
                                       "C_Decrypt(RSA)=0x", "RSA public decrypt error: 0x%08X"};
     CK_ULONG len = static_cast<CK_ULONG>(call.k);
@@ -301,10 +316,8 @@ int zorvel_rsa_pub_dec(int flen, const unsigned char *from, unsigned char *to, R
     const int blockLen = static_cast<int>(len);
 
     if (padding == RSA_NO_PADDING) {
-        int result = RSA_padding_check_none(to, call.k, block.data, blockLen, call.k);
-        if (result < 0)
-            return unsupported_padding(op);
-        return result;
+        result = RSA_padding_check_none(to, call.k, block.data, blockLen, call.k);
+        return result < 0 ? unsupported_padding(op) : result;
     }
 
     int start = 0;
@@ -320,7 +333,7 @@ int zorvel_rsa_pub_dec(int flen, const unsigned char *from, unsigned char *to, R
         zorvel_log(LOG_ERR, "RSA public decrypt, invalid PKCS1 pad value '%c'", block.data[start]);
         return -1;
     }
-    int result = RSA_padding_check_PKCS1_type_1(to, call.k, block.data + start, blockLen - start, call.k);
+    result = RSA_padding_check_PKCS1_type_1(to, call.k, block.data + start, blockLen - start, call.k);
     if (result < 0) {
         ZORVEL_REPORT(op.function, ZORVEL_R_UNSUPPORTED_PADDING);
         zorvel_log(LOG_ERR, "RSA public decrypt, pad check error: %i", result);

@@ -9,20 +9,14 @@ zorvel_add_test(NAME engine_pkey_params COMMAND $<TARGET_FILE:engine_pkey_params
 # Against the stand-in with the engine variant that reads its configuration below the
 # working directory (ezorvel_testroot).
 add_library(engine_pkey_test_support STATIC rsa_engine_fixture.cpp rsa_token_keys.cpp)
-target_compile_definitions(engine_pkey_test_support PUBLIC
-  ZORVEL_TEST_ENGINE="$<TARGET_FILE:ezorvel_testroot>"
-  ZORVEL_TEST_TOKEN_LIBRARY="$<TARGET_FILE:zorvelP11>")
-target_compile_definitions(engine_pkey_test_support PUBLIC OPENSSL_API_COMPAT=10100)
-target_link_libraries(engine_pkey_test_support PUBLIC
-  zorvel_pkcs11_headers OpenSSL::Crypto GTest::gtest ${CMAKE_DL_LIBS})
-add_dependencies(engine_pkey_test_support ezorvel_testroot zorvelP11)
+target_compile_definitions(engine_pkey_test_support PUBLIC ZORVEL_TEST_TOKEN_LIBRARY="$<TARGET_FILE:zorvelP11>")
+target_link_libraries(engine_pkey_test_support PUBLIC zorvel_engine_harness)
+add_dependencies(engine_pkey_test_support zorvelP11)
 
 # pkey_engine_test(<name> <source>...): a gtest program against the engine and the stand-in.
-# It exports its syslog() so that the engine's trace lands in the fixture.
 function(pkey_engine_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE engine_pkey_test_support GTest::gtest_main)
-  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
+  target_link_libraries(${name} PRIVATE engine_pkey_test_support)
 endfunction()
 
 pkey_engine_test(engine_digest_rand_test test_digest_rand.cpp)

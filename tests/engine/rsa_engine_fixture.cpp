@@ -3,84 +3,34 @@
 #include <openssl/err.h>
 #include <openssl/rsa.h>
 
-#include <sys/stat.h>
-
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <mutex>
 #include <sstream>
 
-/* ------------------------------------------------------------ syslog capture */
-
-/*
- * The engine writes its trace with syslog(); the test program defines syslog itself and
- * exports it, so the engine's calls land here instead of in the system log.
- */
-namespace {
-
-std::mutex log_mutex;
-std::vector<std::string> log_store;
-
-void store_line(const char *format, va_list args)
-{
-    char line[1024];
-    vsnprintf(line, sizeof line, format, args);
-    std::lock_guard<std::mutex> guard(log_mutex);
-    log_store.emplace_back(line);
-}
-
-} // namespace
-
-extern "C" void syslog(int, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    store_line(format, args);
-    va_end(args);
-}
-
-extern "C" void __syslog_chk(int, int, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    store_line(format, args);
-    va_end(args);
-}
+using namespace engine_harness;
 
 /* --------------------------------------------------------------- error queue */
 
-std::vector<QueuedError> take_errors()
-{
-    std::vector<QueuedError> errors;
-    const char *func = nullptr;
-    const char *data = nullptr;
-    int flags = 0;
-    unsigned long code;
-    while ((code = ERR_get_error_all(nullptr, nullptr, &func, &data, &flags)) != 0) {
-        const char *reason = ERR_reason_error_string(code);
-        errors.push_back({func != nullptr ? func : "", reason != nullptr ? reason : std::to_string(ERR_GET_REASON(code)),
-                          (flags & ERR_TXT_STRING) && data != nullptr ? data : ""});
-    }
-    return errors;
-}
-
-bool has_error(const std::vector<QueuedError> &errors, const std::string &function, const std::string &reason,
+bool has_error(const std::vector<error_entry> &errors, const std::string &function, int reason,
                const std::string &data)
 {
-    for (const QueuedError &e : errors)
-        if (e.function == function && e.reason == reason && (data.empty() || e.data == data))
+    for (const error_entry &e : errors)
+        if (is_engine_library(e.lib) && e.function == function && e.reason == reason &&
+            (data.empty() || e.data == data))
             return true;
     return false;
 }
 
-std::string describe(const std::vector<QueuedError> &errors)
+std::string describe(const std::vector<error_entry> &errors)
 {
     std::ostringstream out;
-    for (const QueuedError &e : errors)
-        out << "[" << e.function << " | " << e.reason << " | " << e.data << "] ";
+    for (const error_entry &e : errors)
+        out << "[" << e.function << " " << e.lib << "/" << e.reason << " " << e.data << "] ";
     return out.str();
+}
+
+std::string drained_errors()
+{
+    return describe(take_errors());
 }
 
 /* ------------------------------------------------------------- software RSA */
@@ -90,7 +40,7 @@ namespace {
 using pkey_init_fn = int (*)(EVP_PKEY_CTX *);
 using pkey_op_fn = int (*)(EVP_PKEY_CTX *, unsigned char *, size_t *, const unsigned char *, size_t);
 
-Bytes software_op(EVP_PKEY *key, int padding, const Bytes &in, pkey_init_fn init, pkey_op_fn op)
+Bytes pkey_op(EVP_PKEY *key, int padding, const Bytes &in, pkey_init_fn init, pkey_op_fn op)
 {
     Bytes out;
     EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
@@ -111,22 +61,22 @@ Bytes software_op(EVP_PKEY *key, int padding, const Bytes &in, pkey_init_fn init
 
 Bytes software_encrypt(EVP_PKEY *key, int padding, const Bytes &in)
 {
-    return software_op(key, padding, in, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt);
+    return pkey_op(key, padding, in, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt);
 }
 
 Bytes software_decrypt(EVP_PKEY *key, int padding, const Bytes &in)
 {
-    return software_op(key, padding, in, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt);
+    return pkey_op(key, padding, in, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt);
 }
 
 Bytes software_sign_raw(EVP_PKEY *key, int padding, const Bytes &in)
 {
-    return software_op(key, padding, in, EVP_PKEY_sign_init, EVP_PKEY_sign);
+    return pkey_op(key, padding, in, EVP_PKEY_sign_init, EVP_PKEY_sign);
 }
 
 Bytes software_verify_recover(EVP_PKEY *key, int padding, const Bytes &sig)
 {
-    return software_op(key, padding, sig, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover);
+    return pkey_op(key, padding, sig, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover);
 }
 
 Bytes test_message(size_t len)
@@ -139,50 +89,38 @@ Bytes test_message(size_t len)
     return message;
 }
 
+bool logged_token_object()
+{
+    for (const std::string &message : log_messages()) {
+        size_t at = message.find(", object handle ");
+        if (at != std::string::npos && std::atoi(message.c_str() + at + 16) != 0)
+            return true;
+    }
+    return false;
+}
+
 /* ------------------------------------------------------------------ fixture */
 
 ENGINE *RsaEngineTest::engine_ = nullptr;
 TokenKeys *RsaEngineTest::token_ = nullptr;
 
-namespace {
-
-/* The test engine reads its configuration below the working directory (the token folder
- * that the test runs in). */
-void write_config(const RsaEngineSettings &settings)
-{
-    mkdir("etc", 0755);
-    mkdir("etc/zorvel", 0755);
-    const char *pin = getenv("ZORVEL_TEST_USER_PIN");
-    std::ofstream cfg("etc/zorvel/zorvel.cfg");
-    cfg << "zorvel: {\n"
-        << "  openssl: {\n"
-        << "    lib = \"" << ZORVEL_TEST_TOKEN_LIBRARY << "\";\n"
-        << "    user_pin = \"" << (pin != nullptr ? pin : "") << "\";\n"
-        << "    slotId = 0;\n"
-        << "    enableRSA = " << (settings.enableRSA ? "true" : "false") << ";\n"
-        << "    enableSSLv3 = " << (settings.enableSSLv3 ? "true" : "false") << ";\n"
-        << "    enableDigest = " << (settings.enableDigest ? "true" : "false") << ";\n"
-        << "    enableRand = " << (settings.enableRand ? "true" : "false") << ";\n"
-        << "  };\n"
-        << "};\n";
-}
-
-} // namespace
-
 void RsaEngineTest::load(const RsaEngineSettings &settings)
 {
-    write_config(settings);
-    ENGINE_load_dynamic();
-    ENGINE *e = ENGINE_by_id("dynamic");
-    ASSERT_NE(e, nullptr);
-    if (!ENGINE_ctrl_cmd_string(e, "SO_PATH", ZORVEL_TEST_ENGINE, 0) || !ENGINE_ctrl_cmd_string(e, "ID", "zorvel", 0) ||
-        !ENGINE_ctrl_cmd_string(e, "LOAD", nullptr, 0)) {
-        ENGINE_free(e);
-        FAIL() << "engine not loaded: " << describe(take_errors());
-    }
+    const char *pin = getenv("ZORVEL_TEST_USER_PIN");
+    ASSERT_NE(pin, nullptr) << "the test runs against a provisioned token";
+    config cfg;
+    cfg.lib = quoted(settings.lib);
+    cfg.user_pin = quoted(pin);
+    cfg.openssl_extra = std::string("    enableRSA = ") + (settings.enableRSA ? "true" : "false") +
+                        ";\n    enableSSLv3 = " + (settings.enableSSLv3 ? "true" : "false") +
+                        ";\n    enableDigest = " + (settings.enableDigest ? "true" : "false") +
+                        ";\n    enableRand = " + (settings.enableRand ? "true" : "false") + ";\n";
+    write_config(cfg.text());
+    ENGINE *e = load_engine().release();
+    ASSERT_NE(e, nullptr) << "binding failed: " << drained_errors();
     if (!ENGINE_init(e)) {
         ENGINE_free(e);
-        FAIL() << "engine not initialised: " << describe(take_errors());
+        FAIL() << "engine not initialised: " << drained_errors();
     }
     engine_ = e;
     token_ = new TokenKeys;
@@ -204,34 +142,10 @@ void RsaEngineTest::SetUp()
 {
     ASSERT_NE(engine_, nullptr);
     ERR_clear_error();
-    clear_log();
-}
-
-void RsaEngineTest::clear_log()
-{
-    std::lock_guard<std::mutex> guard(log_mutex);
-    log_store.clear();
+    syslog_capture::reset();
 }
 
 void RsaEngineTest::TearDown()
 {
     ERR_clear_error();
-}
-
-std::vector<std::string> RsaEngineTest::log_lines()
-{
-    std::lock_guard<std::mutex> guard(log_mutex);
-    return log_store;
-}
-
-bool RsaEngineTest::logged(const std::string &line)
-{
-    std::lock_guard<std::mutex> guard(log_mutex);
-    for (const std::string &stored : log_store) {
-        /* Every line is "eZorvel(<thread id>) " and the message. */
-        size_t start = stored.find(") ");
-        if (stored.rfind("eZorvel(", 0) == 0 && start != std::string::npos && stored.substr(start + 2) == line)
-            return true;
-    }
-    return false;
 }

@@ -1,11 +1,12 @@
 /*
- * Shared ground of the RSA engine tests: the engine loaded against the stand-in token with
- * a given configuration, a session of the test's own on that token, the error queue read
- * back, and software RSA with plain OpenSSL to check results.
+ * Shared ground of the RSA engine tests: the engine loaded once per test suite against the
+ * stand-in token with the suite's configuration, a session of the test's own on that
+ * token, the error queue read back, and software RSA with plain OpenSSL to check results.
  */
 #ifndef RSA_ENGINE_FIXTURE_H
 #define RSA_ENGINE_FIXTURE_H
 
+#include "engine_harness.h"
 #include "rsa_token_keys.h"
 
 #include <gtest/gtest.h>
@@ -16,28 +17,24 @@
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
+using engine_harness::error_entry;
 
 struct RsaEngineSettings {
     bool enableRSA = true;
     bool enableSSLv3 = false;
     bool enableDigest = false;
     bool enableRand = false;
+    std::string lib = ZORVEL_TEST_TOKEN_LIBRARY;
 };
 
-/* One entry of OpenSSL's error queue. */
-struct QueuedError {
-    std::string function; /* the engine's function name, such as "ZORVEL_F_FIND_OBJECT" */
-    std::string reason;   /* the reason string, such as "Key handle not found" */
-    std::string data;     /* error data, such as "C_Sign=0x00000068" */
-};
-
-/* Empties the error queue into a list, oldest first. */
-std::vector<QueuedError> take_errors();
-/* True when an entry has the function name, the reason string and (when given) the data. */
-bool has_error(const std::vector<QueuedError> &errors, const std::string &function, const std::string &reason,
+/* True when an entry of the engine's library has the function name, the reason and (when
+ * given) the data. */
+bool has_error(const std::vector<error_entry> &errors, const std::string &function, int reason,
                const std::string &data = "");
 /* The queue as text, for failure messages. */
-std::string describe(const std::vector<QueuedError> &errors);
+std::string describe(const std::vector<error_entry> &errors);
+/* Empties the queue and describes it. */
+std::string drained_errors();
 
 /* Software RSA on a provider key, without the engine; empty on failure. */
 Bytes software_encrypt(EVP_PKEY *key, int padding, const Bytes &in);
@@ -49,9 +46,12 @@ Bytes software_verify_recover(EVP_PKEY *key, int padding, const Bytes &sig);
 /* A message of `len` bytes that fits below any modulus (first byte 0). */
 Bytes test_message(size_t len);
 
+/* True when a trace line of the engine names a non-zero token object handle. */
+bool logged_token_object();
+
 /*
- * Base fixture of a test suite: SetUpTestSuite loads the engine with the suite's settings
- * (each suite runs in a process of its own) and opens the test's token session.
+ * Base fixture of a test suite: the suite's SetUpTestSuite calls load() with its settings
+ * (each suite runs in a process of its own) and its TearDownTestSuite unload().
  */
 class RsaEngineTest : public ::testing::Test {
 protected:
@@ -60,11 +60,6 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
-
-    /* Syslog lines the engine wrote since the test began. */
-    static std::vector<std::string> log_lines();
-    static bool logged(const std::string &line);
-    static void clear_log();
 
     static ENGINE *engine_;
     static TokenKeys *token_;

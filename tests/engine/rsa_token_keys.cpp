@@ -127,48 +127,58 @@ CK_ATTRIBUTE bytes_attr(CK_ATTRIBUTE_TYPE type, std::vector<unsigned char> &valu
     return {type, value.data(), value.size()};
 }
 
+/* A key component: its attribute and the key parameter it comes from. */
+struct KeyPart {
+    CK_ATTRIBUTE_TYPE type;
+    const char *param;
+};
+
+const std::vector<KeyPart> kPublicParts = {{CKA_MODULUS, OSSL_PKEY_PARAM_RSA_N},
+                                           {CKA_PUBLIC_EXPONENT, OSSL_PKEY_PARAM_RSA_E}};
+const std::vector<KeyPart> kPrivateParts = {
+    {CKA_MODULUS, OSSL_PKEY_PARAM_RSA_N},          {CKA_PUBLIC_EXPONENT, OSSL_PKEY_PARAM_RSA_E},
+    {CKA_PRIVATE_EXPONENT, OSSL_PKEY_PARAM_RSA_D}, {CKA_PRIME_1, OSSL_PKEY_PARAM_RSA_FACTOR1},
+    {CKA_PRIME_2, OSSL_PKEY_PARAM_RSA_FACTOR2},    {CKA_EXPONENT_1, OSSL_PKEY_PARAM_RSA_EXPONENT1},
+    {CKA_EXPONENT_2, OSSL_PKEY_PARAM_RSA_EXPONENT2}, {CKA_COEFFICIENT, OSSL_PKEY_PARAM_RSA_COEFFICIENT1},
+};
+
 } // namespace
+
+CK_OBJECT_HANDLE TokenKeys::import(const EVP_PKEY *key, std::vector<CK_ATTRIBUTE> attrs, bool isPrivate,
+                                   const std::vector<CK_ATTRIBUTE> &extra)
+{
+    const std::vector<KeyPart> &parts = isPrivate ? kPrivateParts : kPublicParts;
+    std::vector<std::vector<unsigned char>> values;
+    values.reserve(parts.size());
+    for (const KeyPart &part : parts) {
+        values.push_back(key_param(key, part.param));
+        attrs.push_back(bytes_attr(part.type, values.back()));
+    }
+    return create(attrs, extra);
+}
 
 CK_OBJECT_HANDLE TokenKeys::import_public(const EVP_PKEY *key, const std::vector<CK_ATTRIBUTE> &extra)
 {
-    std::vector<unsigned char> n = key_param(key, OSSL_PKEY_PARAM_RSA_N);
-    std::vector<unsigned char> e = key_param(key, OSSL_PKEY_PARAM_RSA_E);
-    return create({{CKA_CLASS, &kPublic, sizeof kPublic},
+    return import(key,
+                  {{CKA_CLASS, &kPublic, sizeof kPublic},
                    {CKA_KEY_TYPE, &kRsa, sizeof kRsa},
                    {CKA_TOKEN, &kTrue, 1},
                    {CKA_ENCRYPT, &kTrue, 1},
-                   {CKA_VERIFY, &kTrue, 1},
-                   bytes_attr(CKA_MODULUS, n),
-                   bytes_attr(CKA_PUBLIC_EXPONENT, e)},
-                  extra);
+                   {CKA_VERIFY, &kTrue, 1}},
+                  false, extra);
 }
 
 CK_OBJECT_HANDLE TokenKeys::import_private(const EVP_PKEY *key, const std::vector<CK_ATTRIBUTE> &extra)
 {
-    std::vector<unsigned char> n = key_param(key, OSSL_PKEY_PARAM_RSA_N);
-    std::vector<unsigned char> e = key_param(key, OSSL_PKEY_PARAM_RSA_E);
-    std::vector<unsigned char> d = key_param(key, OSSL_PKEY_PARAM_RSA_D);
-    std::vector<unsigned char> p = key_param(key, OSSL_PKEY_PARAM_RSA_FACTOR1);
-    std::vector<unsigned char> q = key_param(key, OSSL_PKEY_PARAM_RSA_FACTOR2);
-    std::vector<unsigned char> dp = key_param(key, OSSL_PKEY_PARAM_RSA_EXPONENT1);
-    std::vector<unsigned char> dq = key_param(key, OSSL_PKEY_PARAM_RSA_EXPONENT2);
-    std::vector<unsigned char> qi = key_param(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
-    return create({{CKA_CLASS, &kPrivate, sizeof kPrivate},
+    return import(key,
+                  {{CKA_CLASS, &kPrivate, sizeof kPrivate},
                    {CKA_KEY_TYPE, &kRsa, sizeof kRsa},
                    {CKA_TOKEN, &kTrue, 1},
                    {CKA_PRIVATE, &kTrue, 1},
                    {CKA_SENSITIVE, &kTrue, 1},
                    {CKA_DECRYPT, &kTrue, 1},
-                   {CKA_SIGN, &kTrue, 1},
-                   bytes_attr(CKA_MODULUS, n),
-                   bytes_attr(CKA_PUBLIC_EXPONENT, e),
-                   bytes_attr(CKA_PRIVATE_EXPONENT, d),
-                   bytes_attr(CKA_PRIME_1, p),
-                   bytes_attr(CKA_PRIME_2, q),
-                   bytes_attr(CKA_EXPONENT_1, dp),
-                   bytes_attr(CKA_EXPONENT_2, dq),
-                   bytes_attr(CKA_COEFFICIENT, qi)},
-                  extra);
+                   {CKA_SIGN, &kTrue, 1}},
+                  true, extra);
 }
 
 bool TokenKeys::import_pair(const EVP_PKEY *key)

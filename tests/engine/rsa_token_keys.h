@@ -51,6 +51,8 @@ public:
     CK_SESSION_HANDLE session() const { return session_; }
 
 private:
+    CK_OBJECT_HANDLE import(const EVP_PKEY *key, std::vector<CK_ATTRIBUTE> attrs, bool isPrivate,
+                            const std::vector<CK_ATTRIBUTE> &extra);
     CK_OBJECT_HANDLE create(std::vector<CK_ATTRIBUTE> attrs, const std::vector<CK_ATTRIBUTE> &extra);
 
     void *library_ = nullptr;

@@ -5,6 +5,8 @@
  */
 #include "rsa_engine_fixture.h"
 
+#include "e_zorvel_internal.h"
+
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -46,7 +48,7 @@ protected:
     md_ctx_ptr started(int nid)
     {
         md_ctx_ptr ctx(EVP_MD_CTX_new());
-        EXPECT_EQ(EVP_DigestInit_ex(ctx.get(), md(nid), engine_), 1) << describe(take_errors());
+        EXPECT_EQ(EVP_DigestInit_ex(ctx.get(), md(nid), engine_), 1) << drained_errors();
         return ctx;
     }
 
@@ -89,7 +91,7 @@ TEST_F(EngineDigestTest, AllSixMatchThePublishedDigestOfAbc)
         update(ctx.get(), "a");
         update(ctx.get(), "");
         update(ctx.get(), "bc");
-        EXPECT_EQ(finish(ctx.get()), k.abc) << OBJ_nid2sn(k.nid) << " " << describe(take_errors());
+        EXPECT_EQ(finish(ctx.get()), k.abc) << OBJ_nid2sn(k.nid) << " " << drained_errors();
     }
 }
 
@@ -127,8 +129,8 @@ TEST_F(EngineDigestTest, SecondDigestFailsCleanlyWhileOneRuns)
 
     md_ctx_ptr second(EVP_MD_CTX_new());
     EXPECT_EQ(EVP_DigestInit_ex(second.get(), md(NID_sha1), engine_), 0);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_INIT_HASH", "PKCS#11 error",
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_INIT_HASH", ZORVEL_R_PKCS11_ERROR,
                           "digest already running for another context"))
         << describe(errors);
 
@@ -154,7 +156,7 @@ TEST_F(EngineDigestTest, ContextReinitialisedMidDigestStartsAfresh)
 {
     md_ctx_ptr ctx = started(NID_sha256);
     update(ctx.get(), "stale data");
-    ASSERT_EQ(EVP_DigestInit_ex(ctx.get(), nullptr, nullptr), 1) << describe(take_errors());
+    ASSERT_EQ(EVP_DigestInit_ex(ctx.get(), nullptr, nullptr), 1) << drained_errors();
     update(ctx.get(), "abc");
     EXPECT_EQ(finish(ctx.get()), kAbc[3].abc);
 }
@@ -166,8 +168,8 @@ TEST_F(EngineDigestTest, UpdateOrFinalWithoutTheRunningDigestFails)
     ASSERT_EQ(finish(ctx.get()), kAbc[1].abc);
     ERR_clear_error();
     update(ctx.get(), "more", 0);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_HASH", "PKCS#11 error", "context does not own the running digest"))
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_HASH", ZORVEL_R_PKCS11_ERROR, "context does not own the running digest"))
         << describe(errors);
 }
 
@@ -180,7 +182,7 @@ TEST_F(EngineDigestTest, CopySharesTheOneTokenDigest)
     update(copy.get(), "c");
     EXPECT_EQ(finish(copy.get()), kAbc[3].abc);
     EXPECT_EQ(finish(original.get()), "failed") << "the shared digest has ended";
-    take_errors();
+    engine_harness::take_errors();
     md_ctx_ptr next = started(NID_sha224);
     update(next.get(), "abc");
     EXPECT_EQ(finish(next.get()), kAbc[2].abc);
@@ -206,9 +208,9 @@ TEST_F(EngineDigestTest, NegativeRandomCountsAreRefused)
     unsigned char buf[4] = {};
     EXPECT_EQ(rand->bytes(buf, -1), 0);
     EXPECT_EQ(rand->seed(buf, -5), 0);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RAND", "Invalid value")) << describe(errors);
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_SEED", "Invalid value")) << describe(errors);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RAND", ZORVEL_R_INVALID_VALUE)) << describe(errors);
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_SEED", ZORVEL_R_INVALID_VALUE)) << describe(errors);
 }
 
 TEST_F(EngineDigestTest, SeedAndAddReachTheToken)
@@ -216,9 +218,9 @@ TEST_F(EngineDigestTest, SeedAndAddReachTheToken)
     const RAND_METHOD *rand = ENGINE_get_RAND(engine_);
     ASSERT_NE(rand, nullptr);
     const unsigned char seed[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    EXPECT_EQ(rand->seed(seed, sizeof seed), 1) << describe(take_errors());
-    EXPECT_EQ(rand->add(seed, sizeof seed, 0.0), 1) << describe(take_errors());
-    EXPECT_TRUE(logged("rand add, num: 16"));
+    EXPECT_EQ(rand->seed(seed, sizeof seed), 1) << drained_errors();
+    EXPECT_EQ(rand->add(seed, sizeof seed, 0.0), 1) << drained_errors();
+    EXPECT_TRUE(engine_harness::logged("rand add, num: 16"));
 }
 
 TEST_F(EngineDigestTest, DefaultRandomMethodServesRandBytes)
@@ -226,7 +228,7 @@ TEST_F(EngineDigestTest, DefaultRandomMethodServesRandBytes)
     ASSERT_EQ(ENGINE_set_default_RAND(engine_), 1);
     unsigned char buf[48] = {};
     EXPECT_EQ(RAND_bytes(buf, sizeof buf), 1);
-    EXPECT_TRUE(logged("rand, num: 48"));
+    EXPECT_TRUE(engine_harness::logged("rand, num: 48"));
     ENGINE_unregister_RAND(engine_);
 }
 

@@ -6,6 +6,8 @@
  */
 #include "rsa_engine_fixture.h"
 
+#include "e_zorvel_internal.h"
+
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/param_build.h>
@@ -138,8 +140,8 @@ TEST_P(PkeySignature, TokenSignatureVerifiesInSoftware)
     const sign_case &c = GetParam();
     const Bytes tbs = digest_of(c.tbsLen);
     Bytes sig = engine_sign(onToken_, c.options, tbs);
-    ASSERT_EQ(sig.size(), kModulusLen) << describe(take_errors());
-    EXPECT_EQ(verify(software_ctx(onToken_).get(), c.options, sig, tbs), 1) << describe(take_errors());
+    ASSERT_EQ(sig.size(), kModulusLen) << drained_errors();
+    EXPECT_EQ(verify(software_ctx(onToken_).get(), c.options, sig, tbs), 1) << drained_errors();
     if (c.deterministic) {
         pkey_ctx_ptr soft = software_ctx(onToken_);
         EXPECT_EQ(run(soft.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs), sig);
@@ -153,12 +155,12 @@ TEST_P(PkeySignature, SoftwareSignatureVerifiesOnTheTokenAndTamperingFails)
     pkey_ctx_ptr soft = software_ctx(onToken_);
     Bytes sig = run(soft.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs);
     ASSERT_EQ(sig.size(), kModulusLen);
-    EXPECT_EQ(verify(engine_ctx(onToken_).get(), c.options, sig, tbs), 1) << describe(take_errors());
+    EXPECT_EQ(verify(engine_ctx(onToken_).get(), c.options, sig, tbs), 1) << drained_errors();
     sig[kModulusLen / 2] ^= 0x40;
     EXPECT_EQ(verify(engine_ctx(onToken_).get(), c.options, sig, tbs), 0);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PUBLIC_VERIFY", "PKCS#11 error") ||
-                has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", "PKCS#11 error"))
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PUBLIC_VERIFY", ZORVEL_R_PKCS11_ERROR) ||
+                has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", ZORVEL_R_PKCS11_ERROR))
         << describe(errors);
 }
 
@@ -169,8 +171,8 @@ TEST_P(PkeySignature, KeyWithoutTokenObjectVerifiesInSoftware)
     pkey_ctx_ptr soft = software_ctx(offToken_);
     Bytes sig = run(soft.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs);
     ASSERT_EQ(sig.size(), kModulusLen);
-    EXPECT_EQ(verify(engine_ctx(offToken_, true).get(), c.options, sig, tbs), 1) << describe(take_errors());
-    EXPECT_TRUE(logged("RSA pkey verify, object handle invalid. SW fallback"));
+    EXPECT_EQ(verify(engine_ctx(offToken_, true).get(), c.options, sig, tbs), 1) << drained_errors();
+    EXPECT_TRUE(engine_harness::logged("RSA pkey verify, object handle invalid. SW fallback"));
     sig[3] ^= 1;
     EXPECT_EQ(verify(engine_ctx(offToken_, true).get(), c.options, sig, tbs), 0);
 }
@@ -201,7 +203,7 @@ TEST_F(PkeyMethodTest, RawSignatureIsTheModularPowerOfTheInput)
 {
     const Bytes tbs = test_message(kModulusLen);
     Bytes sig = engine_sign(onToken_, {{"rsa_padding_mode", "raw"}}, tbs);
-    ASSERT_EQ(sig.size(), kModulusLen) << describe(take_errors());
+    ASSERT_EQ(sig.size(), kModulusLen) << drained_errors();
     EXPECT_EQ(software_verify_recover(onToken_, RSA_NO_PADDING, sig), tbs);
 }
 
@@ -213,7 +215,7 @@ TEST_F(PkeyMethodTest, SizeQueryIsAnsweredWithoutTheToken)
     size_t len = 7;
     EXPECT_EQ(EVP_PKEY_sign(ctx.get(), nullptr, &len, tbs.data(), tbs.size()), 1);
     EXPECT_EQ(len, kModulusLen);
-    for (const std::string &line : log_lines())
+    for (const std::string &line : engine_harness::log_messages())
         EXPECT_EQ(line.find("object handle"), std::string::npos) << line;
 }
 
@@ -225,22 +227,22 @@ TEST_F(PkeyMethodTest, SignatureBufferSmallerThanModulusIsRefused)
     Bytes sig(kModulusLen - 1);
     size_t len = sig.size();
     EXPECT_EQ(EVP_PKEY_sign(ctx.get(), sig.data(), &len, tbs.data(), tbs.size()), 0);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", "Invalid value")) << describe(errors);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", ZORVEL_R_INVALID_VALUE)) << describe(errors);
 }
 
 TEST_F(PkeyMethodTest, DigestOfTheWrongLengthIsRefused)
 {
     EXPECT_TRUE(engine_sign(onToken_, {{"digest", "sha256"}}, digest_of(31)).empty());
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", "Invalid hash length")) << describe(errors);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", ZORVEL_R_INVALID_HASH_LENGTH)) << describe(errors);
 }
 
 TEST_F(PkeyMethodTest, PssRefusesMd5)
 {
     EXPECT_TRUE(engine_sign(onToken_, {{"rsa_padding_mode", "pss"}, {"digest", "md5"}}, digest_of(16)).empty());
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", "Invalid hash length")) << describe(errors);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", ZORVEL_R_INVALID_HASH_LENGTH)) << describe(errors);
 }
 
 TEST_F(PkeyMethodTest, DigestInfoTooLargeForTheKeyIsRefusedBeforeTheToken)
@@ -248,9 +250,9 @@ TEST_F(PkeyMethodTest, DigestInfoTooLargeForTheKeyIsRefusedBeforeTheToken)
     pkey_ptr small(make_software_rsa(512));
     ASSERT_TRUE(token_->import_pair(small.get()));
     EXPECT_TRUE(engine_sign(small.get(), {{"digest", "sha512"}}, digest_of(64)).empty());
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", "112")) << describe(errors);
-    EXPECT_TRUE(logged("RSA pkey op with DigestInfo, digest too large for this key"));
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_SIGN", 112)) << describe(errors);
+    EXPECT_TRUE(engine_harness::logged("RSA pkey op with DigestInfo, digest too large for this key"));
 }
 
 // ---- encryption ----
@@ -274,7 +276,7 @@ TEST_P(PkeyEncryption, TokenEncryptionDecryptsInSoftware)
     const crypt_case &c = GetParam();
     const Bytes message = digest_of(c.messageLen);
     Bytes cipher = run(engine_ctx(onToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
-    ASSERT_EQ(cipher.size(), kModulusLen) << describe(take_errors());
+    ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
     pkey_ctx_ptr soft = software_ctx(onToken_);
     EXPECT_EQ(run(soft.get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
 }
@@ -287,7 +289,7 @@ TEST_P(PkeyEncryption, SoftwareEncryptionDecryptsOnTheToken)
     Bytes cipher = run(soft.get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
     ASSERT_EQ(cipher.size(), kModulusLen);
     EXPECT_EQ(run(engine_ctx(onToken_).get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message)
-        << describe(take_errors());
+        << drained_errors();
 }
 
 TEST_P(PkeyEncryption, KeyWithoutTokenObjectEncryptsInSoftware)
@@ -295,8 +297,8 @@ TEST_P(PkeyEncryption, KeyWithoutTokenObjectEncryptsInSoftware)
     const crypt_case &c = GetParam();
     const Bytes message = digest_of(c.messageLen);
     Bytes cipher = run(engine_ctx(offToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
-    ASSERT_EQ(cipher.size(), kModulusLen) << describe(take_errors());
-    EXPECT_TRUE(logged("RSA pkey encrypt, object handle invalid. SW fallback"));
+    ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
+    EXPECT_TRUE(engine_harness::logged("RSA pkey encrypt, object handle invalid. SW fallback"));
     pkey_ctx_ptr soft = software_ctx(offToken_);
     EXPECT_EQ(run(soft.get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
 }
@@ -315,7 +317,7 @@ TEST_F(PkeyMethodTest, OaepSha256WithLabelInSoftwareForKeyWithoutTokenObject)
                           {"rsa_oaep_label", "0a1b"}};
     const Bytes message = digest_of(40);
     Bytes cipher = run(engine_ctx(offToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, engine, message);
-    ASSERT_EQ(cipher.size(), kModulusLen) << describe(take_errors());
+    ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
     pkey_ctx_ptr ctx = software_ctx(offToken_);
     EXPECT_EQ(run(ctx.get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, soft, cipher), message);
 }
@@ -325,7 +327,7 @@ TEST_F(PkeyMethodTest, RawEncryptionSendsOneModulusSizedBlock)
     const Bytes message = digest_of(16);
     Bytes cipher =
         run(engine_ctx(onToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, {{"rsa_padding_mode", "raw"}}, message);
-    ASSERT_EQ(cipher.size(), kModulusLen) << describe(take_errors());
+    ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
     Bytes block = software_decrypt(onToken_, RSA_NO_PADDING, cipher);
     Bytes expected(kModulusLen, 0);
     std::copy(message.begin(), message.end(), expected.begin());
@@ -337,9 +339,9 @@ TEST_F(PkeyMethodTest, InputLongerThanTheModulusIsRefused)
     const Bytes tooLong = test_message(kModulusLen + 1);
     EXPECT_TRUE(run(engine_ctx(onToken_).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, {}, tooLong).empty());
     EXPECT_TRUE(run(engine_ctx(onToken_).get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, {}, tooLong).empty());
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", "Invalid value")) << describe(errors);
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_DECRYPT", "Invalid value")) << describe(errors);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", ZORVEL_R_INVALID_VALUE)) << describe(errors);
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_DECRYPT", ZORVEL_R_INVALID_VALUE)) << describe(errors);
 }
 
 TEST_F(PkeyMethodTest, DecryptionIntoABufferOfTheMessagesSize)
@@ -350,13 +352,13 @@ TEST_F(PkeyMethodTest, DecryptionIntoABufferOfTheMessagesSize)
     ASSERT_EQ(EVP_PKEY_decrypt_init(ctx.get()), 1);
     Bytes out(24);
     size_t len = out.size();
-    ASSERT_EQ(EVP_PKEY_decrypt(ctx.get(), out.data(), &len, cipher.data(), cipher.size()), 1) << describe(take_errors());
+    ASSERT_EQ(EVP_PKEY_decrypt(ctx.get(), out.data(), &len, cipher.data(), cipher.size()), 1) << drained_errors();
     EXPECT_EQ(len, 24u);
     EXPECT_EQ(out, message);
     len = 10; // too small for the message: refused, and the next decryption still works
     EXPECT_EQ(EVP_PKEY_decrypt(ctx.get(), out.data(), &len, cipher.data(), cipher.size()), 0);
     len = out.size();
-    EXPECT_EQ(EVP_PKEY_decrypt(ctx.get(), out.data(), &len, cipher.data(), cipher.size()), 1) << describe(take_errors());
+    EXPECT_EQ(EVP_PKEY_decrypt(ctx.get(), out.data(), &len, cipher.data(), cipher.size()), 1) << drained_errors();
 }
 
 // ---- parameters per key context ----
@@ -456,7 +458,7 @@ TEST_F(PkeyMethodTest, GeneratedKeySignsOnTheToken)
     ASSERT_EQ(EVP_PKEY_keygen_init(gen.get()), 1);
     ASSERT_EQ(EVP_PKEY_CTX_ctrl_str(gen.get(), "rsa_keygen_bits", "1024"), 1);
     EVP_PKEY *raw = nullptr;
-    ASSERT_EQ(EVP_PKEY_keygen(gen.get(), &raw), 1) << describe(take_errors());
+    ASSERT_EQ(EVP_PKEY_keygen(gen.get(), &raw), 1) << drained_errors();
     pkey_ptr key(raw);
     EXPECT_EQ(EVP_PKEY_get_bits(key.get()), 1024);
     const RSA *rsa = EVP_PKEY_get0_RSA(key.get());
@@ -467,7 +469,7 @@ TEST_F(PkeyMethodTest, GeneratedKeySignsOnTheToken)
     pkey_ctx_ptr sign(EVP_PKEY_CTX_new(key.get(), engine_));
     const Bytes tbs = digest_of(32);
     Bytes sig = run(sign.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, {{"digest", "sha256"}}, tbs);
-    ASSERT_EQ(sig.size(), 128u) << describe(take_errors());
+    ASSERT_EQ(sig.size(), 128u) << drained_errors();
     pkey_ptr pub = public_half(key.get());
     ASSERT_NE(pub, nullptr);
     EXPECT_EQ(verify(software_ctx(pub.get()).get(), {{"digest", "sha256"}}, sig, tbs), 1);

@@ -6,6 +6,8 @@
  */
 #include "rsa_engine_fixture.h"
 
+#include "e_zorvel_internal.h"
+
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
@@ -32,9 +34,9 @@ struct tally {
 };
 
 // A digest that met another thread's: the engine refused it without a token call.
-bool clean_digest_failure(const std::vector<QueuedError> &errors)
+bool clean_digest_failure(const std::vector<error_entry> &errors)
 {
-    for (const QueuedError &e : errors)
+    for (const error_entry &e : errors)
         if (e.data == "digest already running for another context" ||
             e.data == "context does not own the running digest")
             return true;
@@ -65,7 +67,7 @@ protected:
     static void failure(tally &t, const char *what)
     {
         std::lock_guard<std::mutex> guard(t.mutex);
-        t.failures.push_back(std::string(what) + ": " + describe(take_errors()));
+        t.failures.push_back(std::string(what) + ": " + drained_errors());
         ++t.otherFailures;
     }
 
@@ -100,7 +102,7 @@ protected:
                 std::lock_guard<std::mutex> guard(t.mutex);
                 t.made.emplace_back(kAbcSha256, sig);
             } else {
-                std::vector<QueuedError> errors = take_errors();
+                std::vector<error_entry> errors = engine_harness::take_errors();
                 if (clean_digest_failure(errors)) {
                     ++t.cleanDigestFailures;
                 } else {
@@ -120,7 +122,7 @@ protected:
                 ++t.digests;
                 if (out != kAbcSha256)
                     ++t.wrongResults;
-            } else if (clean_digest_failure(take_errors())) {
+            } else if (clean_digest_failure(engine_harness::take_errors())) {
                 ++t.cleanDigestFailures;
             } else {
                 failure(t, "EVP_Digest");
@@ -155,7 +157,7 @@ TEST_F(PkeyThreadsTest, RunningDigestDoesNotBlockSigning)
     size_t len = sig.size();
     ASSERT_EQ(EVP_PKEY_sign_init(ctx), 1);
     ASSERT_EQ(EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha256()), 1);
-    EXPECT_EQ(EVP_PKEY_sign(ctx, sig.data(), &len, digest.data(), digest.size()), 1) << describe(take_errors());
+    EXPECT_EQ(EVP_PKEY_sign(ctx, sig.data(), &len, digest.data(), digest.size()), 1) << drained_errors();
     EVP_PKEY_CTX_free(ctx);
     EVP_PKEY_free(fresh);
 

@@ -6,6 +6,8 @@
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
+using namespace engine_harness;
+
 namespace {
 
 class RsaKeyGenTest : public RsaEngineTest {
@@ -79,9 +81,9 @@ TEST_F(RsaKeyGenTest, TokenRefusalFailsWithTheTokenValue)
     BIGNUM *e = BN_new();
     ASSERT_TRUE(BN_set_word(e, 65537));
     EXPECT_EQ(RSA_generate_key_ex(rsa, 0, e, nullptr), 0);
-    std::vector<QueuedError> errors = take_errors();
+    std::vector<error_entry> errors = take_errors();
     bool reported = false;
-    for (const QueuedError &err : errors)
+    for (const error_entry &err : errors)
         reported = reported || (err.function == "ZORVEL_F_GEN_RSA" && err.data.rfind("C_GenerateKeyPair=0x", 0) == 0);
     EXPECT_TRUE(reported) << describe(errors);
     const BIGNUM *n = nullptr;

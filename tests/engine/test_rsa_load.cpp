@@ -7,8 +7,14 @@
 #include <openssl/rsa.h>
 #include <openssl/ui.h>
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+
+using namespace engine_harness;
 
 namespace {
 
@@ -59,7 +65,7 @@ protected:
         load(RsaEngineSettings{});
         if (token_ == nullptr)
             return;
-        key_ = make_software_rsa(2048);
+        key_ = make_software_rsa(1024);
         ASSERT_TRUE(token_->import_pair(key_));
     }
     static void TearDownTestSuite()
@@ -88,12 +94,28 @@ protected:
             EXPECT_EQ(software_decrypt(key_, RSA_PKCS1_PADDING, cipher), message) << name;
         }
         bool onToken = false;
-        for (const std::string &line : log_lines())
+        for (const std::string &line : log_messages())
             onToken = onToken || (line.find("object handle") != std::string::npos &&
                                   line.find("object handle 0") == std::string::npos &&
                                   line.find("invalid") == std::string::npos);
         EXPECT_TRUE(onToken) << name << ": the operation did not reach the token object";
         EXPECT_TRUE(take_errors().empty()) << name;
+    }
+
+    using Loader = EVP_PKEY *(*)(ENGINE *, const char *, UI_METHOD *, void *);
+
+    /* Writes the key in each form, loads it back and checks what came back. */
+    template <size_t N>
+    void loadEach(const KeyFile (&files)[N], Loader loader, bool isPrivate)
+    {
+        for (const KeyFile &file : files) {
+            ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
+            syslog_capture::reset();
+            EVP_PKEY *loaded = loader(engine_, file.name, nullptr, nullptr);
+            expectEngineKey(loaded, file.name, isPrivate);
+            EXPECT_TRUE(logged(std::string("load key ") + file.name + (isPrivate ? " (1)" : " (0)"))) << file.name;
+            EVP_PKEY_free(loaded);
+        }
     }
 
     static EVP_PKEY *key_;
@@ -103,26 +125,12 @@ EVP_PKEY *RsaLoadTest::key_ = nullptr;
 
 TEST_F(RsaLoadTest, PrivateKeysLoadFromPemBase64AndDer)
 {
-    for (const KeyFile &file : kPrivateFiles) {
-        ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
-        clear_log();
-        EVP_PKEY *loaded = ENGINE_load_private_key(engine_, file.name, nullptr, nullptr);
-        expectEngineKey(loaded, file.name, true);
-        EXPECT_TRUE(logged(std::string("load key ") + file.name + " (1)")) << file.name;
-        EVP_PKEY_free(loaded);
-    }
+    loadEach(kPrivateFiles, ENGINE_load_private_key, true);
 }
 
 TEST_F(RsaLoadTest, PublicKeysLoadFromPemBase64AndDer)
 {
-    for (const KeyFile &file : kPublicFiles) {
-        ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
-        clear_log();
-        EVP_PKEY *loaded = ENGINE_load_public_key(engine_, file.name, nullptr, nullptr);
-        expectEngineKey(loaded, file.name, false);
-        EXPECT_TRUE(logged(std::string("load key ") + file.name + " (0)")) << file.name;
-        EVP_PKEY_free(loaded);
-    }
+    loadEach(kPublicFiles, ENGINE_load_public_key, false);
 }
 
 TEST_F(RsaLoadTest, MissingFileGivesNoKey)
@@ -169,6 +177,48 @@ TEST_F(RsaLoadTest, EncryptedPemKeyTakesItsPassPhraseFromTheCallersUiMethod)
     /* Without a UI method the pass phrase is refused; nothing prompts on the terminal. */
     EXPECT_EQ(ENGINE_load_private_key(engine_, path, nullptr, nullptr), nullptr);
     UI_destroy_method(ui);
+}
+
+/* The key's public part with placeholder private components: only the token can sign
+ * with it. */
+EVP_PKEY *placeholder_private_key(const EVP_PKEY *key)
+{
+    auto one = [] {
+        BIGNUM *bn = BN_new();
+        BN_one(bn);
+        return bn;
+    };
+    BIGNUM *n = nullptr, *e = nullptr;
+    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n);
+    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e);
+    RSA *rsa = RSA_new();
+    RSA_set0_key(rsa, n, e, one());
+    RSA_set0_factors(rsa, one(), one());
+    RSA_set0_crt_params(rsa, one(), one(), one());
+    EVP_PKEY *placeholder = EVP_PKEY_new();
+    EVP_PKEY_assign_RSA(placeholder, rsa);
+    return placeholder;
+}
+
+TEST_F(RsaLoadTest, OpensslReqSignsACertificateWithTheTokenKey)
+{
+    EVP_PKEY *placeholder = placeholder_private_key(key_);
+    ASSERT_TRUE(write_key_file("token-key.pem", placeholder,
+                               [](BIO *b, EVP_PKEY *k) {
+                                   return PEM_write_bio_PrivateKey_traditional(b, k, nullptr, nullptr, 0, nullptr,
+                                                                               nullptr);
+                               },
+                               false));
+    EVP_PKEY_free(placeholder);
+
+    const std::string openssl = std::string("OPENSSL_ENGINES=") + ZORVEL_TEST_ENGINES_DIR + " " + ZORVEL_OPENSSL;
+    ASSERT_EQ(std::system((openssl + " req -new -x509 -engine zorvel -keyform engine -key token-key.pem"
+                                     " -subj /CN=zorvel -days 1 -out cert.pem 2>req.log")
+                              .c_str()),
+              0)
+        << "openssl req failed";
+    /* Checked in software: the signature was made with the real private key. */
+    EXPECT_EQ(std::system((std::string(ZORVEL_OPENSSL) + " verify -CAfile cert.pem cert.pem >/dev/null").c_str()), 0);
 }
 
 } // namespace

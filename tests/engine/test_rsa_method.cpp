@@ -8,10 +8,15 @@
 #include <openssl/err.h>
 #include <openssl/rsa.h>
 
+using namespace engine_harness;
+
 namespace {
 
 const int kBits = 2048;
 const int kModulusLen = kBits / 8;
+/* For keys whose size plays no part: quicker to make. */
+const int kSmallBits = 1024;
+const int kSmallModulusLen = kSmallBits / 8;
 
 struct Padding {
     const char *name;
@@ -39,11 +44,14 @@ protected:
             return;
         onToken_ = make_software_rsa(kBits);
         ASSERT_TRUE(token_->import_pair(onToken_));
+        elsewhere_ = make_software_rsa(kBits);
+        ASSERT_NE(elsewhere_, nullptr);
     }
     static void TearDownTestSuite()
     {
         EVP_PKEY_free(onToken_);
-        onToken_ = nullptr;
+        EVP_PKEY_free(elsewhere_);
+        onToken_ = elsewhere_ = nullptr;
         unload();
     }
 
@@ -62,10 +70,13 @@ protected:
     }
 
     static EVP_PKEY *onToken_;
+    /* A key the token does not hold. */
+    static EVP_PKEY *elsewhere_;
     std::vector<RSA *> keys_;
 };
 
 EVP_PKEY *RsaMethodTest::onToken_ = nullptr;
+EVP_PKEY *RsaMethodTest::elsewhere_ = nullptr;
 
 TEST_F(RsaMethodTest, PrivateEncryptMakesSignaturesThatVerifyInSoftware)
 {
@@ -117,7 +128,7 @@ TEST_F(RsaMethodTest, PublicOperationsUseTheTokenObject)
     EXPECT_EQ(recovered, block);
 
     EXPECT_FALSE(logged("RSA public encrypt, object handle 0"));
-    for (const std::string &line : log_lines())
+    for (const std::string &line : log_messages())
         EXPECT_EQ(line.find("SW fallback"), std::string::npos) << line;
     EXPECT_TRUE(take_errors().empty());
 }
@@ -138,28 +149,26 @@ TEST_F(RsaMethodTest, PrivateAndPublicOperationsOnOneKeyUseTheirOwnObjects)
 
 TEST_F(RsaMethodTest, PublicKeyNotOnTheTokenFallsBackToSoftware)
 {
-    EVP_PKEY *elsewhere = make_software_rsa(kBits);
-    ASSERT_NE(elsewhere, nullptr);
+    EVP_PKEY *elsewhere = elsewhere_;
     RSA *pub = keep(engine_rsa_copy(engine_, elsewhere, true));
     Bytes message = test_message(40), cipher, recovered;
 
     ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, pub, RSA_PKCS1_PADDING), kModulusLen);
     EXPECT_EQ(software_decrypt(elsewhere, RSA_PKCS1_PADDING, cipher), message);
     EXPECT_TRUE(logged("RSA public encrypt, object handle invalid. SW fallback"));
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", "PKCS#11 error", "Expected one object, but got: 00000000"))
+    std::vector<error_entry> errors = take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000000"))
         << describe(errors);
 
     Bytes sig = software_sign_raw(elsewhere, RSA_PKCS1_PADDING, message);
     EXPECT_EQ(apply(RSA_public_decrypt, sig, &recovered, pub, RSA_PKCS1_PADDING), 40);
     EXPECT_EQ(recovered, message);
     EXPECT_TRUE(logged("RSA public decrypt, object handle invalid. SW fallback"));
-    EVP_PKEY_free(elsewhere);
 }
 
 TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPublicOnes)
 {
-    EVP_PKEY *twice = make_software_rsa(kBits);
+    EVP_PKEY *twice = make_software_rsa(kSmallBits);
     ASSERT_TRUE(token_->import_pair(twice));
     ASSERT_TRUE(token_->import_pair(twice));
     RSA *rsa = keep(engine_rsa_copy(engine_, twice, false));
@@ -173,14 +182,14 @@ TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPubli
                  {"ZORVEL_F_RSA_PRIVATE_DECRYPT", RSA_private_decrypt, software_encrypt(twice, RSA_PKCS1_PADDING, message)}};
     for (const PrivateCase &c : cases) {
         EXPECT_EQ(apply(c.fn, c.in, &out, rsa, RSA_PKCS1_PADDING), -1) << c.function;
-        std::vector<QueuedError> errors = take_errors();
-        EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", "PKCS#11 error", "Expected one object, but got: 00000002"))
+        std::vector<error_entry> errors = take_errors();
+        EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000002"))
             << describe(errors);
-        EXPECT_TRUE(has_error(errors, c.function, "Key handle not found")) << describe(errors);
+        EXPECT_TRUE(has_error(errors, c.function, ZORVEL_R_KEY_HANDLE_NOT_FOUND)) << describe(errors);
     }
 
     Bytes cipher;
-    ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, rsa, RSA_PKCS1_PADDING), kModulusLen);
+    ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, rsa, RSA_PKCS1_PADDING), kSmallModulusLen);
     EXPECT_EQ(software_decrypt(twice, RSA_PKCS1_PADDING, cipher), message);
     EXPECT_TRUE(logged("RSA public encrypt, object handle invalid. SW fallback"));
     EVP_PKEY_free(twice);
@@ -190,8 +199,7 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
 {
     /* A key the token does not hold: a failure that names the input, not the lookup,
      * shows that nothing reached the token. */
-    EVP_PKEY *elsewhere = make_software_rsa(kBits);
-    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere, false));
+    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
     Bytes out;
     struct Case {
         const char *what;
@@ -199,48 +207,47 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
         size_t len;
         int padding;
         const char *function;
-        const char *reason;
+        int reason;
     } cases[] = {
         {"private encrypt k+1", RSA_private_encrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"private decrypt k+1", RSA_private_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"public encrypt k+1", RSA_public_encrypt, kModulusLen + 1, RSA_NO_PADDING, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"public decrypt k+1", RSA_public_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
-         "Invalid value"},
+         ZORVEL_R_INVALID_VALUE},
         {"private encrypt k-10", RSA_private_encrypt, kModulusLen - 10, RSA_PKCS1_PADDING,
-         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "Unsupported padding"},
-        {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "Unsupported padding"},
+         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
+        {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
         {"private decrypt SSLv23", RSA_private_decrypt, kModulusLen, 2, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         "Unsupported padding"},
-        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", "Unsupported padding"},
+         ZORVEL_R_UNSUPPORTED_PADDING},
+        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
         {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING,
-         "ZORVEL_F_RSA_PUBLIC_DECRYPT", "Unsupported padding"},
+         "ZORVEL_F_RSA_PUBLIC_DECRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
         {"private encrypt OAEP", RSA_private_encrypt, 16, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         "Unsupported padding"},
+         ZORVEL_R_UNSUPPORTED_PADDING},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(apply(c.fn, test_message(c.len), &out, rsa, c.padding), -1) << c.what;
-        std::vector<QueuedError> errors = take_errors();
+        std::vector<error_entry> errors = take_errors();
         EXPECT_TRUE(has_error(errors, c.function, c.reason)) << c.what << ": " << describe(errors);
-        EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", "PKCS#11 error")) << c.what << ": " << describe(errors);
+        EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR)) << c.what << ": " << describe(errors);
     }
-    EVP_PKEY_free(elsewhere);
 }
 
 /* Private encryption on a token key that may not sign: the failing call's name in the error
  * data shows which of the two ways the engine took. */
 void expect_private_encrypt_call(ENGINE *engine, TokenKeys *token, const char *initData)
 {
-    EVP_PKEY *key = make_software_rsa(kBits);
+    EVP_PKEY *key = make_software_rsa(kSmallBits);
     CK_BBOOL no = CK_FALSE;
     ASSERT_NE(token->import_private(key, {{CKA_SIGN, &no, 1}}), CK_OBJECT_HANDLE(0));
     RSA *rsa = engine_rsa_copy(engine, key, false);
     Bytes out;
     EXPECT_EQ(apply(RSA_private_encrypt, test_message(20), &out, rsa, RSA_PKCS1_PADDING), -1);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "PKCS#11 error", initData)) << describe(errors);
+    std::vector<error_entry> errors = take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_PKCS11_ERROR, initData)) << describe(errors);
     RSA_free(rsa);
     EVP_PKEY_free(key);
 }
@@ -252,14 +259,12 @@ TEST_F(RsaMethodTest, PrivateEncryptEncryptsWithThePrivateKey)
 
 TEST_F(RsaMethodTest, PrivateOperationsWithoutATokenObjectFail)
 {
-    EVP_PKEY *elsewhere = make_software_rsa(kBits);
-    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere, false));
+    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
     Bytes out;
     EXPECT_EQ(apply(RSA_private_encrypt, test_message(20), &out, rsa, RSA_PKCS1_PADDING), -1);
-    std::vector<QueuedError> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", "Key handle not found")) << describe(errors);
+    std::vector<error_entry> errors = take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_KEY_HANDLE_NOT_FOUND)) << describe(errors);
     EXPECT_TRUE(logged("RSA private encrypt, invalid object handle 0"));
-    EVP_PKEY_free(elsewhere);
 }
 
 /* OpenSSL's own signing and verification with the engine as the default RSA engine: the
@@ -323,7 +328,7 @@ TEST_F(RsaMethodTest, DigestSignWithTheEngineAsDefaultMakesSignaturesThatVerify)
     EXPECT_TRUE(logged("RSA private encrypt, padding 1"));
     EXPECT_TRUE(logged("RSA private encrypt, padding 3"));
     EXPECT_TRUE(logged("RSA public decrypt, padding 3"));
-    for (const std::string &line : log_lines())
+    for (const std::string &line : log_messages())
         EXPECT_EQ(line.find("SW fallback"), std::string::npos) << line;
 }
 
@@ -341,11 +346,11 @@ protected:
 
 TEST_F(RsaMethodSSLv3Test, PrivateEncryptSignsOnTheToken)
 {
-    EVP_PKEY *key = make_software_rsa(kBits);
+    EVP_PKEY *key = make_software_rsa(kSmallBits);
     ASSERT_TRUE(token_->import_pair(key));
     RSA *rsa = engine_rsa_copy(engine_, key, false);
     Bytes message = test_message(36), sig;
-    EXPECT_EQ(apply(RSA_private_encrypt, message, &sig, rsa, RSA_PKCS1_PADDING), kModulusLen)
+    EXPECT_EQ(apply(RSA_private_encrypt, message, &sig, rsa, RSA_PKCS1_PADDING), kSmallModulusLen)
         << describe(take_errors());
     EXPECT_EQ(software_verify_recover(key, RSA_PKCS1_PADDING, sig), message);
     RSA_free(rsa);

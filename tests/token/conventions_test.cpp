@@ -198,13 +198,13 @@ TEST_F(MechanismInfo, KeySizesInTheCallersUnitsAndCapped) {
   EXPECT_CKR(CKR_SLOT_ID_INVALID, f->C_GetMechanismInfo(provisionedTokens(), CKM_RSA_PKCS, &info));
 }
 
-// Registered with ZORVEL_P11_RSA_BITS=2048:3072, ZORVEL_P11_DSA_BITS=512:1024 and
-// ZORVEL_P11_DH_BITS=100:20000 (wider than the backend's 512..10000).
+// Registered with ZORVEL_P11_RSA_BITS=256:8192 (below the backend's 512),
+// ZORVEL_P11_DSA_BITS=512:1024 and ZORVEL_P11_DH_BITS=2048:1024 (not a range: ignored).
 TEST_F(MechanismInfo, CapsOverriddenByTheEnvironment) {
   expectKeySizes(f, {
-                        {CKM_RSA_PKCS_KEY_PAIR_GEN, 2048, 3072},
+                        {CKM_RSA_PKCS_KEY_PAIR_GEN, 512, 8192},
                         {CKM_DSA_KEY_PAIR_GEN, 512, 1024},
-                        {CKM_DH_PKCS_KEY_PAIR_GEN, 512, 10000},
+                        {CKM_DH_PKCS_KEY_PAIR_GEN, 512, 2048},
                     });
 }
 

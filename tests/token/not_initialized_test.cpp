@@ -70,5 +70,18 @@ TEST(NotInitialized, FunctionListPointerIsRequired) {
   EXPECT_EQ(functionList(), list);
 }
 
+// Registered once with ZORVEL_P11_CORE and once with ZORVEL_P11_MODULE naming a file
+// that does not exist.
+TEST(LoadFailure, InitialisationFailsAndCanBeTriedAgain) {
+  CK_C_INITIALIZE_ARGS args = osLockingArgs();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_CKR(CKR_GENERAL_ERROR, functionList()->C_Initialize(&args));
+    EXPECT_CKR(CKR_GENERAL_ERROR, standinList()->vendor.C_Initialize(nullptr));
+  }
+  setHSM(0);
+  provokeCommunicationFail(false);
+  expectEveryEntryNotInitialized();
+}
+
 }  // namespace
 }  // namespace zorvel::test

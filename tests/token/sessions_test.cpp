@@ -50,6 +50,25 @@ TEST_F(Slots, ShortSlotListBufferGivesTheCount) {
   EXPECT_CKR(CKR_ARGUMENTS_BAD, f->C_GetSlotList(CK_TRUE, nullptr, nullptr));
 }
 
+TEST_F(Slots, CloseAllSessionsClosesThatSlotsSessionsOnly) {
+  const CK_ULONG tokens = provisionedTokens();
+  std::vector<CK_SESSION_HANDLE> sessions(tokens);
+  for (CK_SLOT_ID slot = 0; slot < tokens; ++slot) {
+    ASSERT_CKR(CKR_OK, f->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &sessions[slot]));
+  }
+  for (CK_SLOT_ID slot = tokens; slot-- > 0;) {
+    SCOPED_TRACE("slot " + std::to_string(slot));
+    ASSERT_CKR(CKR_OK, f->C_CloseAllSessions(slot));
+    CK_SESSION_INFO info{};
+    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, f->C_CloseSession(sessions[slot]));
+    for (CK_SLOT_ID other = 0; other < slot; ++other) {
+      ASSERT_CKR(CKR_OK, f->C_GetSessionInfo(sessions[other], &info));
+      EXPECT_EQ(other, info.slotID);
+    }
+  }
+  EXPECT_CKR(CKR_SLOT_ID_INVALID, f->C_CloseAllSessions(tokens));
+}
+
 TEST_F(LoggedInSession, SessionInfoReportsSlotZero) {
   CK_SESSION_INFO info{};
   info.slotID = 99;

@@ -77,11 +77,17 @@ CK_OBJECT_HANDLE LoggedInSession::createDataObject(CK_BBOOL isPrivate) {
   CK_OBJECT_CLASS dataClass = CKO_DATA;
   CK_BBOOL yes = CK_TRUE;
   char label[] = "stand-in test data";
+  char application[] = "standin";
   char value[] = "test data";
+  CK_BYTE objectId[] = {0xDE, 0xAD, 0xBE, 0xEF};
+  // CKA_TOKEN given twice with one value, as the suite's data objects do.
   CK_ATTRIBUTE tmpl[] = {
-      {CKA_CLASS, &dataClass, sizeof dataClass}, {CKA_TOKEN, &yes, sizeof yes},
-      {CKA_PRIVATE, &isPrivate, sizeof isPrivate}, {CKA_LABEL, label, sizeof label - 1},
-      {CKA_VALUE, value, sizeof value - 1},
+      {CKA_CLASS, &dataClass, sizeof dataClass}, {CKA_TOKEN, &yes, 1},
+      {CKA_LABEL, label, sizeof label - 1}, {CKA_APPLICATION, application, sizeof application - 1},
+      {CKA_VALUE, value, sizeof value}, {CKA_OBJECT_ID, objectId, sizeof objectId},
+      {CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &isPrivate, 1},
+      {CKA_MODIFIABLE, &yes, 1}, {CKA_COPYABLE, &yes, 1},
+      {CKA_DESTROYABLE, &yes, 1},
   };
   CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
   EXPECT_CKR(CKR_OK, f->C_CreateObject(session, tmpl, sizeof tmpl / sizeof tmpl[0], &object));

@@ -5,6 +5,7 @@
 #include "function_list.h"
 #include "key_sizes.h"
 #include "library.h"
+#include "rsa_key_conventions.h"
 #include "thread_keys.h"
 
 #include <cstdio>
@@ -20,6 +21,7 @@ CK_RV initializeLibrary(CK_VOID_PTR pInitArgs) {
   std::unique_lock<std::shared_mutex> lock(lib.lifecycle);
   if (lib.initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   lib.settings = readSettings();
+  lib.provokedFailure.setSurfaced(lib.settings.surfaceProvokedFailure);
   // The stand-in has one HSM, number 0; no other can be reached.
   if (lib.selectedHsm.load() != 0) return CKR_DEVICE_ERROR;
   if (!lib.backend.loaded()) {
@@ -214,6 +216,10 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_GetSessionInfo = getSessionInfo;
   list.C_GenerateKey = generateKey;
   list.C_WaitForSlotEvent = waitForSlotEvent;
+  list.C_EncryptInit = encryptInitWithKeyConventions;
+  list.C_Encrypt = encryptWithKeyConventions;
+  list.C_DecryptInit = decryptInitWithKeyConventions;
+  list.C_Decrypt = decryptWithKeyConventions;
   return list;
 }
 

@@ -1,6 +1,7 @@
 #include "key_sizes.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zorvel::core {
 namespace {
@@ -10,6 +11,7 @@ constexpr CK_ULONG kDes3KeyBytes = 24;
 enum class KeyFamily { Rsa, Dsa, Dh, Des3, Other };
 
 KeyFamily familyOf(CK_MECHANISM_TYPE type) {
+  // RSA: 0x0..0xE and the SHA-2 signature mechanisms 0x40..0x47.
   if (type <= CKM_SHA1_RSA_PKCS_PSS || (type >= CKM_SHA256_RSA_PKCS && type <= CKM_SHA224_RSA_PKCS_PSS)) {
     return KeyFamily::Rsa;
   }
@@ -36,8 +38,10 @@ void applyCap(const KeySizeRange &cap, CK_MECHANISM_INFO *info) {
 
 bool isDes3ValueLen(const CK_ATTRIBUTE &attribute, bool *valid) {
   if (attribute.type != CKA_VALUE_LEN) return false;
-  *valid = attribute.pValue != nullptr && attribute.ulValueLen == sizeof(CK_ULONG) &&
-           *static_cast<const CK_ULONG *>(attribute.pValue) == kDes3KeyBytes;
+  CK_ULONG length = 0;
+  *valid = attribute.pValue != nullptr && attribute.ulValueLen == sizeof length;
+  if (*valid) std::memcpy(&length, attribute.pValue, sizeof length);  // need not be aligned
+  *valid = *valid && length == kDes3KeyBytes;
   return true;
 }
 

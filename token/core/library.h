@@ -32,17 +32,16 @@ Library &library();
 inline const CK_FUNCTION_LIST &backendFunctions() { return library().backend.functions(); }
 
 // One exchange with the backend. An armed provoked failure falls on it: it is counted,
-// and then either absorbed (the exchange is retried, which is the real call) or
-// surfaced as CKR_DEVICE_ERROR, as the settings say.
+// and then either absorbed (the exchange is retried) or surfaced as CKR_DEVICE_ERROR.
 template <typename Function, typename... Args>
 CK_RV exchange(Function function, Args... args) {
   if (function == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
-  Library &lib = library();
-  if (lib.provokedFailure.consume() && lib.settings.surfaceProvokedFailure) return CKR_DEVICE_ERROR;
+  // The failed exchange never reached the backend; absorbing it means making it again.
+  if (library().provokedFailure.consume() == ProvokedFailure::Outcome::Surfaced) return CKR_DEVICE_ERROR;
   return function(args...);
 }
 
-// A call on an initialised library, for its whole duration.
+// Holds off initialisation and finalisation for the whole of one call.
 class ActiveCall {
  public:
   ActiveCall() : lock_(library().lifecycle) {}

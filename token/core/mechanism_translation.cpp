@@ -1,5 +1,6 @@
 #include "mechanism_translation.h"
 
+#include <cstring>
 #include <limits>
 
 namespace zorvel::core {
@@ -19,11 +20,13 @@ bool isPss(CK_MECHANISM_TYPE type) {
   }
 }
 
-// The caller's parameter record when it has exactly the size of Record.
+// Copies the caller's parameter record when it has exactly the size of Record. The copy
+// goes byte by byte: the caller's record need not be aligned.
 template <typename Record>
-const Record *callerParameter(const CK_MECHANISM &mechanism) {
-  if (mechanism.pParameter == nullptr || mechanism.ulParameterLen != sizeof(Record)) return nullptr;
-  return static_cast<const Record *>(mechanism.pParameter);
+bool copyCallerParameter(const CK_MECHANISM &mechanism, Record *record) {
+  if (mechanism.pParameter == nullptr || mechanism.ulParameterLen != sizeof(Record)) return false;
+  std::memcpy(record, mechanism.pParameter, sizeof(Record));
+  return true;
 }
 
 }  // namespace
@@ -47,31 +50,29 @@ BackendMechanism::BackendMechanism(CK_MECHANISM_PTR caller) : caller_(caller) {
   if (caller == nullptr) return;
   local_ = *caller;
   if (caller->mechanism == CKM_RSA_PKCS_OAEP) {
-    if (const auto *oaep = callerParameter<CK_RSA_PKCS_OAEP_PARAMS>(*caller)) {
-      parameter_.oaep = *oaep;
-      parameter_.oaep.hashAlg = digestOfHmac(oaep->hashAlg);
-      if (oaep->source == 0 && oaep->ulSourceDataLen == 0) parameter_.oaep.source = CKZ_DATA_SPECIFIED;
-      local_.pParameter = &parameter_.oaep;
-      translated_ = true;
-    }
+    CK_RSA_PKCS_OAEP_PARAMS &oaep = parameter_.oaep;
+    if (!copyCallerParameter(*caller, &oaep)) return;
+    oaep.hashAlg = digestOfHmac(oaep.hashAlg);
+    if (oaep.source == 0 && oaep.ulSourceDataLen == 0) oaep.source = CKZ_DATA_SPECIFIED;
+    local_.pParameter = &oaep;
+    translated_ = true;
   } else if (isPss(caller->mechanism)) {
-    if (const auto *pss = callerParameter<CK_RSA_PKCS_PSS_PARAMS>(*caller)) {
-      parameter_.pss = *pss;
-      parameter_.pss.hashAlg = digestOfHmac(pss->hashAlg);
-      local_.pParameter = &parameter_.pss;
-      translated_ = true;
-    }
+    CK_RSA_PKCS_PSS_PARAMS &pss = parameter_.pss;
+    if (!copyCallerParameter(*caller, &pss)) return;
+    pss.hashAlg = digestOfHmac(pss.hashAlg);
+    local_.pParameter = &pss;
+    translated_ = true;
   } else if (caller->mechanism == CKM_AES_GCM) {
-    if (const auto *gcm = callerParameter<CK_GCM_PARAMS>(*caller)) {
-      if (gcm->ulIvLen > std::numeric_limits<CK_ULONG>::max() / 8) {
-        status_ = CKR_MECHANISM_PARAM_INVALID;
-        return;
-      }
-      parameter_.gcm = {gcm->pIv, gcm->ulIvLen, gcm->ulIvLen * 8, gcm->pAAD, gcm->ulAADLen, gcm->ulTagBits};
-      local_.pParameter = &parameter_.gcm;
-      local_.ulParameterLen = sizeof(BackendGcmParams);
-      translated_ = true;
+    CK_GCM_PARAMS gcm;
+    if (!copyCallerParameter(*caller, &gcm)) return;
+    if (gcm.ulIvLen > std::numeric_limits<CK_ULONG>::max() / 8) {
+      status_ = CKR_MECHANISM_PARAM_INVALID;
+      return;
     }
+    parameter_.gcm = {gcm.pIv, gcm.ulIvLen, gcm.ulIvLen * 8, gcm.pAAD, gcm.ulAADLen, gcm.ulTagBits};
+    local_.pParameter = &parameter_.gcm;
+    local_.ulParameterLen = sizeof(BackendGcmParams);
+    translated_ = true;
   }
 }
 

@@ -41,7 +41,8 @@ class BackendMechanism {
   CK_MECHANISM local_{};
   bool translated_ = false;
   CK_RV status_ = CKR_OK;
-  union {
+  // The translated parameter record; the one the mechanism takes is used.
+  struct {
     CK_RSA_PKCS_OAEP_PARAMS oaep;
     CK_RSA_PKCS_PSS_PARAMS pss;
     BackendGcmParams gcm;

@@ -10,19 +10,25 @@ namespace zorvel::core {
 
 class ProvokedFailure {
  public:
-  void arm(bool armed) { armed_.store(armed); }
+  enum class Outcome { None, Absorbed, Surfaced };
 
-  // True once for each arming: the exchange now being made is the one that fails.
-  bool consume() {
-    if (!armed_.load(std::memory_order_relaxed) || !armed_.exchange(false)) return false;
+  void arm(bool armed) { armed_.store(armed); }
+  // Whether the exchange that meets the failure reports it instead of retrying.
+  void setSurfaced(bool surfaced) { surfaced_.store(surfaced); }
+
+  // What becomes of the exchange now being made: once for each arming, it is the one
+  // that fails, and the failure is counted.
+  Outcome consume() {
+    if (!armed_.load(std::memory_order_relaxed) || !armed_.exchange(false)) return Outcome::None;
     consumed_.fetch_add(1);
-    return true;
+    return surfaced_.load() ? Outcome::Surfaced : Outcome::Absorbed;
   }
 
   CK_ULONG consumedCount() const { return consumed_.load(); }
 
  private:
   std::atomic<bool> armed_{false};
+  std::atomic<bool> surfaced_{false};
   std::atomic<CK_ULONG> consumed_{0};
 };
 

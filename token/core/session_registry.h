@@ -5,6 +5,7 @@
 
 #include "pkcs11.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,11 +13,15 @@
 
 namespace zorvel::core {
 
+// A backend operation that stands in for the caller's (see rsa_key_conventions.h).
+enum class PendingSubstitute { None, SignForEncrypt, EncryptForDecrypt };
+
 struct SessionState {
   explicit SessionState(CK_SLOT_ID slot) : backendSlot(slot) {}
   const CK_SLOT_ID backendSlot;
   std::mutex callLock;
   // Operations the stand-in carries out itself keep their pending state here.
+  std::atomic<PendingSubstitute> pendingSubstitute{PendingSubstitute::None};
 };
 
 using SessionPtr = std::shared_ptr<SessionState>;

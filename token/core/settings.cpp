@@ -38,7 +38,7 @@ void readRange(const char *name, KeySizeRange *range) {
       *rest == '\0' && parsed.min <= parsed.max) {
     *range = parsed;
   } else {
-    reportIgnored(name, value, "MIN:MAX");
+    reportIgnored(name, value, "MIN:MAX with MIN <= MAX");
   }
 }
 

@@ -1,0 +1,83 @@
+// A token library in front of the stand-in that makes chosen calls fail, for the failures
+// a working token never shows. It forwards everything to the stand-in
+// (ZORVEL_TEST_TOKEN_LIBRARY) except where the environment says otherwise:
+//   ZORVEL_FAULT_FIND_OBJECTS=<hex>    C_FindObjects answers that value
+//   ZORVEL_FAULT_MODULUS_LEN=<hex>     CKA_MODULUS reads back with that length and no value
+#include "pkcs11.h"
+#include "zorvel_p11.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+
+namespace {
+
+CK_FUNCTION_LIST_PTR target = nullptr;
+CK_ZORVEL_FUNCTION_LIST_PTR target_vendor = nullptr;
+CK_FUNCTION_LIST shim_list;
+
+bool fault(const char *name, CK_ULONG *value)
+{
+    const char *text = std::getenv(name);
+    if (text == nullptr)
+        return false;
+    *value = std::strtoul(text, nullptr, 16);
+    return true;
+}
+
+CK_RV find_objects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count)
+{
+    CK_ULONG rv = CKR_OK;
+    if (fault("ZORVEL_FAULT_FIND_OBJECTS", &rv))
+        return rv;
+    return target->C_FindObjects(session, objects, max, count);
+}
+
+CK_RV get_attribute_value(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+                          CK_ULONG count)
+{
+    CK_ULONG len = 0;
+    if (count == 1 && attributes[0].type == CKA_MODULUS && fault("ZORVEL_FAULT_MODULUS_LEN", &len)) {
+        attributes[0].ulValueLen = len;
+        return CKR_OK;
+    }
+    return target->C_GetAttributeValue(session, object, attributes, count);
+}
+
+CK_RV get_function_list(CK_FUNCTION_LIST_PTR_PTR list)
+{
+    *list = &shim_list;
+    return CKR_OK;
+}
+
+CK_RV finalize(CK_VOID_PTR reserved)
+{
+    return target_vendor != nullptr ? target_vendor->C_Finalize(reserved) : CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+CK_RV initialize(const char *config_path)
+{
+    if (target == nullptr) {
+        void *library = dlopen(ZORVEL_TEST_TOKEN_LIBRARY, RTLD_NOW);
+        auto vendor_entry = library != nullptr ? reinterpret_cast<CK_RV (*)(CK_ZORVEL_FUNCTION_LIST_PTR_PTR)>(
+                                                     dlsym(library, "C_GetZorvelFunctionList"))
+                                               : nullptr;
+        if (vendor_entry == nullptr || vendor_entry(&target_vendor) != CKR_OK ||
+            target_vendor->C_GetFunctionList(&target) != CKR_OK)
+            return CKR_GENERAL_ERROR;
+        shim_list = *target;
+        shim_list.C_FindObjects = find_objects;
+        shim_list.C_GetAttributeValue = get_attribute_value;
+    }
+    return target_vendor->C_Initialize(config_path);
+}
+
+CK_ZORVEL_FUNCTION_LIST vendor_list = {{1, 0}, get_function_list, finalize, initialize};
+
+}  // namespace
+
+extern "C" CK_RV C_GetZorvelFunctionList(CK_ZORVEL_FUNCTION_LIST_PTR_PTR list)
+{
+    *list = &vendor_list;
+    return CKR_OK;
+}

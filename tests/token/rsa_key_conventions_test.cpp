@@ -1,0 +1,124 @@
+// RSA key uses that the library accepts and the backend refuses: encryption with a private
+// key (a PKCS#1 v1.5 block type 1 signature) and raw decryption with a public key (the raw
+// public-key operation).
+#include "standin_test_support.h"
+
+#include <vector>
+
+namespace zorvel::test {
+namespace {
+
+using Bytes = std::vector<CK_BYTE>;
+
+class RsaKeyConventions : public LoggedInSession {
+ protected:
+  void SetUp() override {
+    LoggedInSession::SetUp();
+    if (HasFatalFailure()) return;
+    generatePair(CK_TRUE, &publicKey, &privateKey);
+  }
+
+  void generatePair(CK_BBOOL maySign, CK_OBJECT_HANDLE *pub, CK_OBJECT_HANDLE *priv) {
+    CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+    CK_ULONG bits = kBits;
+    CK_BYTE exponent[] = {1, 0, 1};
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE pubTemplate[] = {{CKA_ENCRYPT, &yes, 1},
+                                  {CKA_VERIFY, &yes, 1},
+                                  {CKA_MODULUS_BITS, &bits, sizeof bits},
+                                  {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
+    CK_ATTRIBUTE privTemplate[] = {{CKA_DECRYPT, &yes, 1}, {CKA_SIGN, &maySign, 1}};
+    ASSERT_CKR(CKR_OK, f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 2, pub, priv));
+  }
+
+  // One single-part operation with a length query first.
+  CK_RV run(CK_RV (*CK_FUNCTION_LIST::*init)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE),
+            CK_RV (*CK_FUNCTION_LIST::*op)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR),
+            CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key, Bytes in, Bytes *out) {
+    CK_MECHANISM mechanism = {type, nullptr, 0};
+    CK_RV rv = (f->*init)(session, &mechanism, key);
+    if (rv != CKR_OK) return rv;
+    CK_ULONG len = 0;
+    rv = (f->*op)(session, in.data(), in.size(), nullptr, &len);
+    if (rv != CKR_OK) return rv;
+    out->assign(len, 0);
+    rv = (f->*op)(session, in.data(), in.size(), out->data(), &len);
+    out->resize(len);
+    return rv;
+  }
+
+  static constexpr CK_ULONG kBits = 1024;
+  static constexpr size_t kModulusLen = kBits / 8;
+  const Bytes message = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+  CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
+  CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
+};
+
+TEST_F(RsaKeyConventions, PrivateKeyEncryptionIsTheBlockType1Signature) {
+  Bytes encrypted, signature;
+  ASSERT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_EncryptInit, &CK_FUNCTION_LIST::C_Encrypt, CKM_RSA_PKCS, privateKey,
+                         message, &encrypted));
+  ASSERT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_SignInit, &CK_FUNCTION_LIST::C_Sign, CKM_RSA_PKCS, privateKey, message,
+                         &signature));
+  EXPECT_EQ(kModulusLen, encrypted.size());
+  EXPECT_EQ(signature, encrypted);
+
+  CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+  ASSERT_CKR(CKR_OK, f->C_VerifyInit(session, &pkcs, publicKey));
+  EXPECT_CKR(CKR_OK, f->C_Verify(session, const_cast<CK_BYTE_PTR>(message.data()), message.size(), encrypted.data(),
+                                 encrypted.size()));
+}
+
+TEST_F(RsaKeyConventions, PublicKeyRawDecryptionIsTheRawPublicOperation) {
+  Bytes signature, raw;
+  ASSERT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_SignInit, &CK_FUNCTION_LIST::C_Sign, CKM_RSA_PKCS, privateKey, message,
+                         &signature));
+  ASSERT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_DecryptInit, &CK_FUNCTION_LIST::C_Decrypt, CKM_RSA_X_509, publicKey,
+                         signature, &raw));
+  // 00 01 FF .. FF 00 message: the block the signature was made from.
+  ASSERT_EQ(kModulusLen, raw.size());
+  const size_t padEnd = kModulusLen - message.size() - 1;
+  EXPECT_EQ(0x00, raw[0]);
+  EXPECT_EQ(0x01, raw[1]);
+  for (size_t i = 2; i < padEnd; ++i) ASSERT_EQ(0xFF, raw[i]) << i;
+  EXPECT_EQ(0x00, raw[padEnd]);
+  EXPECT_EQ(message, Bytes(raw.begin() + padEnd + 1, raw.end()));
+}
+
+TEST_F(RsaKeyConventions, SubstitutedOperationEndsWithItsCompletingCall) {
+  CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+  ASSERT_CKR(CKR_OK, f->C_EncryptInit(session, &pkcs, privateKey));
+  Bytes out(8);
+  CK_ULONG len = out.size();
+  // Too small a buffer keeps the operation, as for any single-part call.
+  EXPECT_CKR(CKR_BUFFER_TOO_SMALL,
+             f->C_Encrypt(session, const_cast<CK_BYTE_PTR>(message.data()), message.size(), out.data(), &len));
+  EXPECT_EQ(kModulusLen, len);
+  out.resize(len);
+  EXPECT_CKR(CKR_OK, f->C_Encrypt(session, const_cast<CK_BYTE_PTR>(message.data()), message.size(), out.data(), &len));
+  // Nothing stays active: both a signature and an ordinary encryption start afresh.
+  EXPECT_CKR(CKR_OK, f->C_SignInit(session, &pkcs, privateKey));
+  EXPECT_CKR(CKR_OK, f->C_Sign(session, const_cast<CK_BYTE_PTR>(message.data()), message.size(), out.data(), &len));
+  Bytes cipher, plain;
+  ASSERT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_EncryptInit, &CK_FUNCTION_LIST::C_Encrypt, CKM_RSA_PKCS, publicKey,
+                         message, &cipher));
+  ASSERT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_DecryptInit, &CK_FUNCTION_LIST::C_Decrypt, CKM_RSA_PKCS, privateKey,
+                         cipher, &plain));
+  EXPECT_EQ(message, plain);
+}
+
+TEST_F(RsaKeyConventions, OtherKeyUsesPassThrough) {
+  // Raw encryption with a private key is no convention of the library: the backend's answer.
+  CK_MECHANISM raw = {CKM_RSA_X_509, nullptr, 0};
+  EXPECT_CKR(CKR_KEY_FUNCTION_NOT_PERMITTED, f->C_EncryptInit(session, &raw, privateKey));
+  CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+  EXPECT_CKR(CKR_KEY_FUNCTION_NOT_PERMITTED, f->C_DecryptInit(session, &pkcs, publicKey));
+
+  // A private key that may not sign is refused for encryption too.
+  CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
+  generatePair(CK_FALSE, &pub, &priv);
+  EXPECT_CKR(CKR_KEY_FUNCTION_NOT_PERMITTED, f->C_EncryptInit(session, &pkcs, priv));
+}
+
+}  // namespace
+}  // namespace zorvel::test
