@@ -20,10 +20,10 @@ function(pkey_engine_test name)
 endfunction()
 
 pkey_engine_test(engine_digest_rand_test test_digest_rand.cpp)
-zorvel_add_test(NAME engine_digest_rand COMMAND $<TARGET_FILE:engine_digest_rand_test> TOKEN)
+zorvel_add_test(NAME engine_digest_rand COMMAND $<TARGET_FILE:engine_digest_rand_test> TOKEN VALGRIND)
 
 pkey_engine_test(engine_pkey_ops_test test_pkey_ops.cpp)
-zorvel_add_test(NAME engine_pkey_ops COMMAND $<TARGET_FILE:engine_pkey_ops_test> TOKEN)
+zorvel_add_test(NAME engine_pkey_ops COMMAND $<TARGET_FILE:engine_pkey_ops_test> TOKEN VALGRIND)
 
 # The openssl command line with the engine, as a user runs it.
 zorvel_add_test(NAME engine_openssl_cli
