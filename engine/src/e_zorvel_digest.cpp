@@ -121,15 +121,21 @@ void report(int function, digest_failure failure, const char *call, CK_RV rv, co
     }
 }
 
+// The process context and the digest context's state; false when either is missing.
+bool prepare(EVP_MD_CTX *ctx, zorvel_ctx **zctx, digest_state **state)
+{
+    *zctx = zorvel_get_ctx();
+    *state = *zctx != nullptr ? state_of(ctx) : nullptr;
+    return *state != nullptr;
+}
+
 int digest_init(EVP_MD_CTX *ctx, int nid)
 {
     const zorvel_hash_info *h = zorvel_hash_by_nid(nid);
     zorvel_log(LOG_DEBUG, "%s, init", h->name);
-    zorvel_ctx *zctx = zorvel_get_ctx();
-    if (zctx == nullptr)
-        return 0;
-    digest_state *state = state_of(ctx);
-    if (state == nullptr)
+    zorvel_ctx *zctx = nullptr;
+    digest_state *state = nullptr;
+    if (!prepare(ctx, &zctx, &state))
         return 0;
     if (state->owner == 0)
         state->owner = next_owner.fetch_add(1);
@@ -170,11 +176,9 @@ int zorvel_sha512_init(EVP_MD_CTX *ctx) { return digest_init(ctx, NID_sha512); }
 int zorvel_digest_update(EVP_MD_CTX *ctx, const void *data, size_t count)
 {
     zorvel_log(LOG_DEBUG, "digest update, size: %zu", count);
-    zorvel_ctx *zctx = zorvel_get_ctx();
-    if (zctx == nullptr)
-        return 0;
-    digest_state *state = state_of(ctx);
-    if (state == nullptr)
+    zorvel_ctx *zctx = nullptr;
+    digest_state *state = nullptr;
+    if (!prepare(ctx, &zctx, &state))
         return 0;
 
     CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
@@ -199,11 +203,9 @@ int zorvel_digest_update(EVP_MD_CTX *ctx, const void *data, size_t count)
 int zorvel_digest_final(EVP_MD_CTX *ctx, unsigned char *md)
 {
     zorvel_log(LOG_DEBUG, "digest final");
-    zorvel_ctx *zctx = zorvel_get_ctx();
-    if (zctx == nullptr)
-        return 0;
-    digest_state *state = state_of(ctx);
-    if (state == nullptr)
+    zorvel_ctx *zctx = nullptr;
+    digest_state *state = nullptr;
+    if (!prepare(ctx, &zctx, &state))
         return 0;
     const CK_ULONG expected = static_cast<CK_ULONG>(EVP_MD_get_size(EVP_MD_CTX_get0_md(ctx)));
 

@@ -18,6 +18,15 @@ T *zalloc_one()
     return static_cast<T *>(OPENSSL_zalloc(sizeof(T)));
 }
 
+template <typename Params>
+int attach(CK_MECHANISM *m, CK_MECHANISM_TYPE type, Params *params)
+{
+    m->mechanism = type;
+    m->pParameter = params;
+    m->ulParameterLen = sizeof(*params);
+    return 0;
+}
+
 int set_pkcs1(CK_MECHANISM *m)
 {
     if (zorvel_rsa_hashType == 0) {
@@ -47,10 +56,7 @@ int set_oaep(CK_MECHANISM *m)
         params->source = CKZ_DATA_SPECIFIED;
         params->ulSourceDataLen = zorvel_rsa_seedLen;
     }
-    m->mechanism = CKM_RSA_PKCS_OAEP;
-    m->pParameter = params;
-    m->ulParameterLen = sizeof(*params);
-    return 0;
+    return attach(m, CKM_RSA_PKCS_OAEP, params);
 }
 
 int set_pss(CK_MECHANISM *m)
@@ -68,10 +74,7 @@ int set_pss(CK_MECHANISM *m)
     params->hashAlg = hashAlg;
     params->mgf = zorvel_rsa_mFG;
     params->sLen = zorvel_rsa_sLen;
-    m->mechanism = CKM_RSA_PKCS_PSS;
-    m->pParameter = params;
-    m->ulParameterLen = sizeof(*params);
-    return 0;
+    return attach(m, CKM_RSA_PKCS_PSS, params);
 }
 
 } // namespace

@@ -56,7 +56,11 @@ private:
 // A built mechanism, released with the scope.
 class mechanism {
 public:
-    explicit mechanism(int function) : m_(zorvel_mechanism_from_rsa_pkey(function)) {}
+    mechanism(int function, const char *what) : m_(zorvel_mechanism_from_rsa_pkey(function))
+    {
+        if (m_ == nullptr)
+            zorvel_log(LOG_ERR, "%s, no valid mechanism located", what);
+    }
     mechanism(const mechanism &) = delete;
     mechanism &operator=(const mechanism &) = delete;
     ~mechanism() { zorvel_mechanism_free_rsa_pkey(m_); }
@@ -172,6 +176,29 @@ int output_too_small(int function, const char *what, size_t capacity, size_t k)
     return 0;
 }
 
+// Input longer than the modulus: refused before any token call.
+int input_too_long(int function, const char *what, size_t k, size_t len)
+{
+    ERR_ZORVEL_error(function, ZORVEL_R_INVALID_VALUE, __LINE__);
+    zorvel_log(LOG_ERR, "%s, modulusLen %zu dataLen %zu", what, k, len);
+    return 0;
+}
+
+// The token object of the key (private: op 1), logged under the operation's name.
+CK_OBJECT_HANDLE token_object(zorvel_ctx *ctx, RSA *rsa, int op, const char *what)
+{
+    CK_OBJECT_HANDLE handle = zorvel_rsa_fetch_handle(ctx, rsa, op);
+    zorvel_log(LOG_DEBUG, "%s, object handle %lu", what, handle);
+    return handle;
+}
+
+int no_token_object(int function, const char *what)
+{
+    ERR_ZORVEL_error(function, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
+    zorvel_log(LOG_ERR, "%s, invalid object handle 0", what);
+    return 0;
+}
+
 // Signs (op 1: p the signature buffer, plen its capacity and length, q the digest) or
 // verifies (op 0: p the digest, plen its length, q the signature) the DigestInfo of a
 // digest with CKM_RSA_PKCS, so that the token does not hash the digest again.
@@ -182,11 +209,8 @@ int op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, siz
     const size_t k = static_cast<size_t>(RSA_size(rsa));
     zorvel_log(LOG_DEBUG, "RSA pkey op with DigestInfo");
     zorvel_log(LOG_DEBUG, "RSA pkey op with DigestInfo, modulusLen %zu dataLen %zu", k, qlen);
-    if (qlen > k) {
-        ERR_ZORVEL_error(F, ZORVEL_R_INVALID_VALUE, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, modulusLen %zu dataLen %zu", k, qlen);
-        return 0;
-    }
+    if (qlen > k)
+        return input_too_long(F, "RSA pkey op with DigestInfo", k, qlen);
     const unsigned char *digest = op ? q : p;
     size_t digestLen = op ? qlen : *plen;
     if (!zorvel_check_data_len_for_hash(static_cast<int>(digestLen))) {
@@ -198,18 +222,12 @@ int op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, siz
         *plen = k;
         return 1;
     }
-    CK_OBJECT_HANDLE handle = zorvel_rsa_fetch_handle(ctx, rsa, op ? 1 : 0);
-    zorvel_log(LOG_DEBUG, "RSA pkey op with DigestInfo, object handle %lu", handle);
-    if (handle == 0) {
-        ERR_ZORVEL_error(F, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, invalid object handle %lu", handle);
+    CK_OBJECT_HANDLE handle = token_object(ctx, rsa, op ? 1 : 0, "RSA pkey op with DigestInfo");
+    if (handle == 0)
+        return no_token_object(F, "RSA pkey op with DigestInfo");
+    mechanism mech(F, "RSA pkey op with DigestInfo");
+    if (mech.get() == nullptr)
         return 0;
-    }
-    mechanism mech(F);
-    if (mech.get() == nullptr) {
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, no valid mechanism located");
-        return 0;
-    }
 
     unsigned char *der = nullptr;
     size_t derLen = 0;
@@ -291,11 +309,8 @@ int zorvel_rsa_pkey_sign(EVP_PKEY_CTX *pctx, unsigned char *sig, size_t *siglen,
         return no_key(F, "RSA pkey sign");
     const size_t k = op.k();
     zorvel_log(LOG_DEBUG, "RSA pkey sign, modulusLen %zu dataLen %zu", k, tbslen);
-    if (tbslen > k) {
-        ERR_ZORVEL_error(F, ZORVEL_R_INVALID_VALUE, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey sign, modulusLen %zu dataLen %zu", k, tbslen);
-        return 0;
-    }
+    if (tbslen > k)
+        return input_too_long(F, "RSA pkey sign", k, tbslen);
     if (!zorvel_check_data_len_for_hash(static_cast<int>(tbslen))) {
         ERR_ZORVEL_error(F, ZORVEL_R_INVALID_HASH_LENGTH, __LINE__);
         zorvel_log(LOG_ERR, "RSA pkey sign, invalid data length (%zu) for hash type", tbslen);
@@ -308,19 +323,13 @@ int zorvel_rsa_pkey_sign(EVP_PKEY_CTX *pctx, unsigned char *sig, size_t *siglen,
     if (*siglen < k)
         return output_too_small(F, "RSA pkey sign", *siglen, k);
 
-    CK_OBJECT_HANDLE handle = zorvel_rsa_fetch_handle(ctx, op.rsa(), 1);
-    zorvel_log(LOG_DEBUG, "RSA pkey sign, object handle %lu", handle);
-    if (handle == 0) {
-        ERR_ZORVEL_error(F, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey sign, invalid object handle %lu", handle);
-        return 0;
-    }
+    CK_OBJECT_HANDLE handle = token_object(ctx, op.rsa(), 1, "RSA pkey sign");
+    if (handle == 0)
+        return no_token_object(F, "RSA pkey sign");
     {
-        mechanism mech(F);
-        if (mech.get() == nullptr) {
-            zorvel_log(LOG_ERR, "RSA pkey sign, no valid mechanism located");
+        mechanism mech(F, "RSA pkey sign");
+        if (mech.get() == nullptr)
             return 0;
-        }
         if (!zorvel_rsa_is_digest_info_mechanism(mech.get()->mechanism)) {
             zorvel_log(LOG_DEBUG, "RSA pkey do not use DigestInfo");
             zorvel_log(LOG_DEBUG, "cache input data len %zu", tbslen);
@@ -358,8 +367,7 @@ int zorvel_rsa_pkey_verify(EVP_PKEY_CTX *pctx, const unsigned char *sig, size_t 
         zorvel_log(LOG_ERR, "RSA pkey verify, invalid data length (%zu) for hash type", tbslen);
         return 0;
     }
-    CK_OBJECT_HANDLE handle = zorvel_rsa_fetch_handle(ctx, op.rsa(), 0);
-    zorvel_log(LOG_DEBUG, "RSA pkey verify, object handle %lu", handle);
+    CK_OBJECT_HANDLE handle = token_object(ctx, op.rsa(), 0, "RSA pkey verify");
     if (handle == 0) {
         // Public-key operation: without a token object, OpenSSL's software verifies.
         zorvel_log(LOG_NOTICE, "RSA pkey verify, object handle invalid. SW fallback");
@@ -369,11 +377,9 @@ int zorvel_rsa_pkey_verify(EVP_PKEY_CTX *pctx, const unsigned char *sig, size_t 
                                       sig, siglen, tbs, tbslen);
     }
     {
-        mechanism mech(F);
-        if (mech.get() == nullptr) {
-            zorvel_log(LOG_ERR, "RSA pkey verify, no valid mechanism located");
+        mechanism mech(F, "RSA pkey verify");
+        if (mech.get() == nullptr)
             return 0;
-        }
         if (!zorvel_rsa_is_digest_info_mechanism(mech.get()->mechanism)) {
             zorvel_log(LOG_DEBUG, "RSA pkey do not use DigestInfo");
             return verify_on_token(F, kVerifyTexts, ctx, mech.get(), handle, tbs, tbslen, sig, siglen) ? 1 : 0;
@@ -395,11 +401,8 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     if (!op.ok())
         return no_key(F, "RSA pkey encrypt");
     const size_t k = op.k();
-    if (inlen > k) {
-        ERR_ZORVEL_error(F, ZORVEL_R_INVALID_VALUE, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey encrypt, modulusLen %zu dataLen %zu", k, inlen);
-        return 0;
-    }
+    if (inlen > k)
+        return input_too_long(F, "RSA pkey encrypt", k, inlen);
     if (out == nullptr) {
         *outlen = k;
         return 1;
@@ -407,8 +410,7 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     if (*outlen < k)
         return output_too_small(F, "RSA pkey encrypt", *outlen, k);
 
-    CK_OBJECT_HANDLE handle = zorvel_rsa_fetch_handle(ctx, op.rsa(), 0);
-    zorvel_log(LOG_DEBUG, "RSA pkey encrypt, object handle %lu", handle);
+    CK_OBJECT_HANDLE handle = token_object(ctx, op.rsa(), 0, "RSA pkey encrypt");
     if (handle == 0) {
         zorvel_log(LOG_NOTICE, "RSA pkey encrypt, object handle invalid. SW fallback");
         ERR_clear_error();
@@ -418,11 +420,9 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
         zorvel_log(LOG_ERR, "RSA pkey encrypt, software encryption failed");
         return 0;
     }
-    mechanism mech(F);
-    if (mech.get() == nullptr) {
-        zorvel_log(LOG_ERR, "RSA pkey encrypt, no valid mechanism located");
+    mechanism mech(F, "RSA pkey encrypt");
+    if (mech.get() == nullptr)
         return 0;
-    }
     // Raw RSA encrypts one k-byte block holding the input at its start.
     const bool raw = mech.get()->mechanism == CKM_RSA_X_509;
     zorvel_buffer data(raw ? k : inlen);
@@ -451,27 +451,18 @@ int zorvel_rsa_pkey_decrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     if (!op.ok())
         return no_key(F, "RSA pkey decrypt");
     const size_t k = op.k();
-    if (inlen > k) {
-        ERR_ZORVEL_error(F, ZORVEL_R_INVALID_VALUE, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey decrypt, modulusLen %zu dataLen %zu", k, inlen);
-        return 0;
-    }
+    if (inlen > k)
+        return input_too_long(F, "RSA pkey decrypt", k, inlen);
     if (out == nullptr) {
         *outlen = k;
         return 1;
     }
-    CK_OBJECT_HANDLE handle = zorvel_rsa_fetch_handle(ctx, op.rsa(), 1);
-    zorvel_log(LOG_DEBUG, "RSA pkey decrypt, object handle %lu", handle);
-    if (handle == 0) {
-        ERR_ZORVEL_error(F, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey decrypt, invalid object handle %lu", handle);
+    CK_OBJECT_HANDLE handle = token_object(ctx, op.rsa(), 1, "RSA pkey decrypt");
+    if (handle == 0)
+        return no_token_object(F, "RSA pkey decrypt");
+    mechanism mech(F, "RSA pkey decrypt");
+    if (mech.get() == nullptr)
         return 0;
-    }
-    mechanism mech(F);
-    if (mech.get() == nullptr) {
-        zorvel_log(LOG_ERR, "RSA pkey decrypt, no valid mechanism located");
-        return 0;
-    }
     zorvel_buffer data(in, inlen);
     // The plaintext has at most k bytes: a smaller output buffer gets it through a k-byte
     // scratch block, so that the token is never short of room.

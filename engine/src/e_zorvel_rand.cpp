@@ -4,19 +4,28 @@
 
 namespace {
 
+enum class count_check { refused, nothing_to_do, go_on };
+
+// A count of bytes for the token: a negative one never reaches it, and 0 needs no call.
+count_check check_count(int function, const char *text, const char *what, int num)
+{
+    if (num < 0) {
+        ZORVEL_REPORT_TEXT(function, ZORVEL_R_INVALID_VALUE, text);
+        zorvel_log(LOG_ERR, "%s, invalid length %i", what, num);
+        return count_check::refused;
+    }
+    return num == 0 ? count_check::nothing_to_do : count_check::go_on;
+}
+
 int zorvel_rand(unsigned char *buf, int num)
 {
     zorvel_log(LOG_DEBUG, "rand, num: %i", num);
     zorvel_ctx *ctx = zorvel_get_ctx();
     if (ctx == nullptr)
         return 0;
-    if (num < 0) {
-        ZORVEL_REPORT_TEXT(ZORVEL_F_RAND, ZORVEL_R_INVALID_VALUE, "C_GenerateRandom, negative length");
-        zorvel_log(LOG_ERR, "rand, invalid length %i", num);
-        return 0;
-    }
-    if (num == 0)
-        return 1;
+    count_check count = check_count(ZORVEL_F_RAND, "C_GenerateRandom, negative length", "rand", num);
+    if (count != count_check::go_on)
+        return count == count_check::nothing_to_do;
     zorvel_enter_mutex();
     CK_RV rv = zorvel_p11.pFunctionList->C_GenerateRandom(ctx->session, buf, static_cast<CK_ULONG>(num));
     zorvel_leave_mutex();
@@ -34,13 +43,9 @@ int zorvel_seed(const void *buf, int num)
     zorvel_ctx *ctx = zorvel_get_ctx();
     if (ctx == nullptr)
         return 0;
-    if (num < 0) {
-        ZORVEL_REPORT_TEXT(ZORVEL_F_SEED, ZORVEL_R_INVALID_VALUE, "C_SeedRandom, negative length");
-        zorvel_log(LOG_ERR, "seed, invalid length %i", num);
-        return 0;
-    }
-    if (num == 0)
-        return 1;
+    count_check count = check_count(ZORVEL_F_SEED, "C_SeedRandom, negative length", "seed", num);
+    if (count != count_check::go_on)
+        return count == count_check::nothing_to_do;
     // The token takes a non-const buffer: hand it a copy.
     unsigned char *copy = static_cast<unsigned char *>(OPENSSL_memdup(buf, static_cast<size_t>(num)));
     if (copy == nullptr) {

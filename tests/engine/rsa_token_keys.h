@@ -60,6 +60,9 @@ private:
     CK_SESSION_HANDLE session_ = 0;
 };
 
+/* A software public key (a provider key) from a modulus and exponent; NULL on failure. */
+EVP_PKEY *software_public_key(const BIGNUM *n, const BIGNUM *e);
+
 /* Big-endian bytes of a key parameter ("n", "e", "d", "rsa-factor1", ...). */
 std::vector<unsigned char> key_param(const EVP_PKEY *key, const char *name);
 

@@ -10,7 +10,6 @@
 
 #include <openssl/core_names.h>
 #include <openssl/err.h>
-#include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
 #include <memory>
@@ -99,7 +98,17 @@ protected:
 
     Bytes engine_sign(EVP_PKEY *key, const Options &options, const Bytes &tbs)
     {
-        return run(engine_ctx(key).get(), EVP_PKEY_sign_init, EVP_PKEY_sign, options, tbs);
+        return with_engine(key, false, EVP_PKEY_sign_init, EVP_PKEY_sign, options, tbs);
+    }
+
+    // One operation through the engine's key method, or through OpenSSL's software RSA.
+    Bytes with_engine(EVP_PKEY *key, bool publicOnly, init_fn init, out_fn op, const Options &options, const Bytes &in)
+    {
+        return run(engine_ctx(key, publicOnly).get(), init, op, options, in);
+    }
+    static Bytes in_software(EVP_PKEY *key, init_fn init, out_fn op, const Options &options, const Bytes &in)
+    {
+        return run(software_ctx(key).get(), init, op, options, in);
     }
 
     static Bytes digest_of(size_t len)
@@ -118,6 +127,16 @@ protected:
 EVP_PKEY *PkeyMethodTest::onToken_ = nullptr;
 EVP_PKEY *PkeyMethodTest::offToken_ = nullptr;
 
+// A table of cases on the key method's fixture; each case prints as its name.
+template <typename Case>
+class PkeyCaseTest : public PkeyMethodTest, public ::testing::WithParamInterface<Case> {};
+
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case> &info)
+{
+    return info.param.name;
+}
+
 // ---- signatures ----
 
 struct sign_case {
@@ -129,11 +148,7 @@ struct sign_case {
 
 [[maybe_unused]] void PrintTo(const sign_case &c, std::ostream *os) { *os << c.name; }
 
-class PkeySignature : public PkeyMethodTest, public ::testing::WithParamInterface<sign_case> {
-protected:
-    static void SetUpTestSuite() { PkeyMethodTest::SetUpTestSuite(); }
-    static void TearDownTestSuite() { PkeyMethodTest::TearDownTestSuite(); }
-};
+class PkeySignature : public PkeyCaseTest<sign_case> {};
 
 TEST_P(PkeySignature, TokenSignatureVerifiesInSoftware)
 {
@@ -143,8 +158,7 @@ TEST_P(PkeySignature, TokenSignatureVerifiesInSoftware)
     ASSERT_EQ(sig.size(), kModulusLen) << drained_errors();
     EXPECT_EQ(verify(software_ctx(onToken_).get(), c.options, sig, tbs), 1) << drained_errors();
     if (c.deterministic) {
-        pkey_ctx_ptr soft = software_ctx(onToken_);
-        EXPECT_EQ(run(soft.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs), sig);
+        EXPECT_EQ(in_software(onToken_, EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs), sig);
     }
 }
 
@@ -152,8 +166,7 @@ TEST_P(PkeySignature, SoftwareSignatureVerifiesOnTheTokenAndTamperingFails)
 {
     const sign_case &c = GetParam();
     const Bytes tbs = digest_of(c.tbsLen);
-    pkey_ctx_ptr soft = software_ctx(onToken_);
-    Bytes sig = run(soft.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs);
+    Bytes sig = in_software(onToken_, EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs);
     ASSERT_EQ(sig.size(), kModulusLen);
     EXPECT_EQ(verify(engine_ctx(onToken_).get(), c.options, sig, tbs), 1) << drained_errors();
     sig[kModulusLen / 2] ^= 0x40;
@@ -168,8 +181,7 @@ TEST_P(PkeySignature, KeyWithoutTokenObjectVerifiesInSoftware)
 {
     const sign_case &c = GetParam();
     const Bytes tbs = digest_of(c.tbsLen);
-    pkey_ctx_ptr soft = software_ctx(offToken_);
-    Bytes sig = run(soft.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs);
+    Bytes sig = in_software(offToken_, EVP_PKEY_sign_init, EVP_PKEY_sign, c.options, tbs);
     ASSERT_EQ(sig.size(), kModulusLen);
     EXPECT_EQ(verify(engine_ctx(offToken_, true).get(), c.options, sig, tbs), 1) << drained_errors();
     EXPECT_TRUE(engine_harness::logged("RSA pkey verify, object handle invalid. SW fallback"));
@@ -197,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"rsa_padding_mode", "pss"}, {"digest", "sha384"}, {"rsa_mgf1_md", "sha384"},
                    {"rsa_pss_saltlen", "20"}},
                   48, false}),
-    [](const ::testing::TestParamInfo<sign_case> &info) { return std::string(info.param.name); });
+    case_name<sign_case>);
 
 TEST_F(PkeyMethodTest, RawSignatureIsTheModularPowerOfTheInput)
 {
@@ -265,30 +277,24 @@ struct crypt_case {
 
 [[maybe_unused]] void PrintTo(const crypt_case &c, std::ostream *os) { *os << c.name; }
 
-class PkeyEncryption : public PkeyMethodTest, public ::testing::WithParamInterface<crypt_case> {
-protected:
-    static void SetUpTestSuite() { PkeyMethodTest::SetUpTestSuite(); }
-    static void TearDownTestSuite() { PkeyMethodTest::TearDownTestSuite(); }
-};
+class PkeyEncryption : public PkeyCaseTest<crypt_case> {};
 
 TEST_P(PkeyEncryption, TokenEncryptionDecryptsInSoftware)
 {
     const crypt_case &c = GetParam();
     const Bytes message = digest_of(c.messageLen);
-    Bytes cipher = run(engine_ctx(onToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
+    Bytes cipher = with_engine(onToken_, true, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
     ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
-    pkey_ctx_ptr soft = software_ctx(onToken_);
-    EXPECT_EQ(run(soft.get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
+    EXPECT_EQ(in_software(onToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
 }
 
 TEST_P(PkeyEncryption, SoftwareEncryptionDecryptsOnTheToken)
 {
     const crypt_case &c = GetParam();
     const Bytes message = digest_of(c.messageLen);
-    pkey_ctx_ptr soft = software_ctx(onToken_);
-    Bytes cipher = run(soft.get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
+    Bytes cipher = in_software(onToken_, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
     ASSERT_EQ(cipher.size(), kModulusLen);
-    EXPECT_EQ(run(engine_ctx(onToken_).get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message)
+    EXPECT_EQ(with_engine(onToken_, false, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message)
         << drained_errors();
 }
 
@@ -296,11 +302,10 @@ TEST_P(PkeyEncryption, KeyWithoutTokenObjectEncryptsInSoftware)
 {
     const crypt_case &c = GetParam();
     const Bytes message = digest_of(c.messageLen);
-    Bytes cipher = run(engine_ctx(offToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
+    Bytes cipher = with_engine(offToken_, true, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
     ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
     EXPECT_TRUE(engine_harness::logged("RSA pkey encrypt, object handle invalid. SW fallback"));
-    pkey_ctx_ptr soft = software_ctx(offToken_);
-    EXPECT_EQ(run(soft.get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
+    EXPECT_EQ(in_software(offToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -308,7 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(crypt_case{"Pkcs1", {}, 100}, crypt_case{"Pkcs1Longest", {}, kModulusLen - 11},
                       crypt_case{"OaepSha1", {{"rsa_padding_mode", "oaep"}}, 64},
                       crypt_case{"OaepSha1Longest", {{"rsa_padding_mode", "oaep"}}, kModulusLen - 42}),
-    [](const ::testing::TestParamInfo<crypt_case> &info) { return std::string(info.param.name); });
+    case_name<crypt_case>);
 
 TEST_F(PkeyMethodTest, OaepSha256WithLabelInSoftwareForKeyWithoutTokenObject)
 {
@@ -316,17 +321,16 @@ TEST_F(PkeyMethodTest, OaepSha256WithLabelInSoftwareForKeyWithoutTokenObject)
     const Options soft = {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_md", "sha256"}, {"rsa_mgf1_md", "sha256"},
                           {"rsa_oaep_label", "0a1b"}};
     const Bytes message = digest_of(40);
-    Bytes cipher = run(engine_ctx(offToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, engine, message);
+    Bytes cipher = with_engine(offToken_, true, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, engine, message);
     ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
-    pkey_ctx_ptr ctx = software_ctx(offToken_);
-    EXPECT_EQ(run(ctx.get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, soft, cipher), message);
+    EXPECT_EQ(in_software(offToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, soft, cipher), message);
 }
 
 TEST_F(PkeyMethodTest, RawEncryptionSendsOneModulusSizedBlock)
 {
     const Bytes message = digest_of(16);
     Bytes cipher =
-        run(engine_ctx(onToken_, true).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, {{"rsa_padding_mode", "raw"}}, message);
+        with_engine(onToken_, true, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, {{"rsa_padding_mode", "raw"}}, message);
     ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
     Bytes block = software_decrypt(onToken_, RSA_NO_PADDING, cipher);
     Bytes expected(kModulusLen, 0);
@@ -337,8 +341,8 @@ TEST_F(PkeyMethodTest, RawEncryptionSendsOneModulusSizedBlock)
 TEST_F(PkeyMethodTest, InputLongerThanTheModulusIsRefused)
 {
     const Bytes tooLong = test_message(kModulusLen + 1);
-    EXPECT_TRUE(run(engine_ctx(onToken_).get(), EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, {}, tooLong).empty());
-    EXPECT_TRUE(run(engine_ctx(onToken_).get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, {}, tooLong).empty());
+    EXPECT_TRUE(with_engine(onToken_, false, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, {}, tooLong).empty());
+    EXPECT_TRUE(with_engine(onToken_, false, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, {}, tooLong).empty());
     std::vector<error_entry> errors = engine_harness::take_errors();
     EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", ZORVEL_R_INVALID_VALUE)) << describe(errors);
     EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_DECRYPT", ZORVEL_R_INVALID_VALUE)) << describe(errors);
@@ -387,8 +391,7 @@ TEST_F(PkeyMethodTest, FreeingAnotherContextKeepsTheLabel)
     size_t len = kModulusLen;
     Bytes cipher(len);
     ASSERT_EQ(EVP_PKEY_encrypt(ctx.get(), cipher.data(), &len, message.data(), message.size()), 1);
-    pkey_ctx_ptr soft = software_ctx(offToken_);
-    EXPECT_EQ(run(soft.get(), EVP_PKEY_decrypt_init, EVP_PKEY_decrypt,
+    EXPECT_EQ(in_software(offToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt,
                   {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_label", "c0ffee"}}, cipher),
               message);
 }
@@ -434,21 +437,9 @@ TEST_F(PkeyMethodTest, ControlStrings)
 
 pkey_ptr public_half(const EVP_PKEY *key)
 {
-    const RSA *rsa = EVP_PKEY_get0_RSA(key);
     const BIGNUM *n = nullptr, *e = nullptr;
-    RSA_get0_key(rsa, &n, &e, nullptr);
-    OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n);
-    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
-    OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
-    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
-    EVP_PKEY *pub = nullptr;
-    if (ctx == nullptr || EVP_PKEY_fromdata_init(ctx) != 1 || EVP_PKEY_fromdata(ctx, &pub, EVP_PKEY_PUBLIC_KEY, params) != 1)
-        pub = nullptr;
-    EVP_PKEY_CTX_free(ctx);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(bld);
-    return pkey_ptr(pub);
+    RSA_get0_key(EVP_PKEY_get0_RSA(key), &n, &e, nullptr);
+    return pkey_ptr(software_public_key(n, e));
 }
 
 TEST_F(PkeyMethodTest, GeneratedKeySignsOnTheToken)

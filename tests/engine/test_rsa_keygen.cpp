@@ -16,24 +16,6 @@ protected:
     static void TearDownTestSuite() { unload(); }
 };
 
-/* A software public key from the generated modulus and exponent. */
-EVP_PKEY *software_public_key(const BIGNUM *n, const BIGNUM *e)
-{
-    OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n);
-    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
-    OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
-    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
-    EVP_PKEY *key = nullptr;
-    if (ctx == nullptr || EVP_PKEY_fromdata_init(ctx) != 1 ||
-        EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) != 1)
-        key = nullptr;
-    EVP_PKEY_CTX_free(ctx);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(bld);
-    return key;
-}
-
 TEST_F(RsaKeyGenTest, GeneratesTheKeyPairOnTheToken)
 {
     RSA *rsa = RSA_new_method(engine_);
