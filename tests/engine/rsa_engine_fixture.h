@@ -24,6 +24,7 @@ struct RsaEngineSettings {
     bool enableSSLv3 = false;
     bool enableDigest = false;
     bool enableRand = false;
+    std::string user_pin; /* configuration text of the PIN; empty: ZORVEL_TEST_USER_PIN */
     std::string lib = ZORVEL_TEST_TOKEN_LIBRARY;
 };
 

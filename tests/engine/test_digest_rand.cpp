@@ -232,4 +232,38 @@ TEST_F(EngineDigestTest, DefaultRandomMethodServesRandBytes)
     ENGINE_unregister_RAND(engine_);
 }
 
+// No PIN (a number where the text belongs reads as none): no process context, so digests
+// and random numbers fail before any call of theirs reaches the token.
+class EngineWithoutLoginTest : public RsaEngineTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        RsaEngineSettings settings;
+        settings.enableDigest = true;
+        settings.enableRand = true;
+        settings.user_pin = "0";
+        load(settings);
+    }
+    static void TearDownTestSuite() { unload(); }
+};
+
+TEST_F(EngineWithoutLoginTest, DigestsAndRandomNumbersFailWithTheLoginError)
+{
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    EXPECT_EQ(EVP_DigestInit_ex(ctx, ENGINE_get_digest(engine_, NID_sha256), engine_), 0);
+    EVP_MD_CTX_free(ctx);
+    unsigned char buf[16];
+    EXPECT_EQ(ENGINE_get_RAND(engine_)->bytes(buf, sizeof buf), 0);
+    EXPECT_EQ(ENGINE_get_RAND(engine_)->seed(buf, sizeof buf), 0);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_INIT", ZORVEL_R_PKCS11_ERROR, "C_Login, no user pin provided"))
+        << describe(errors);
+    for (const error_entry &e : errors) {
+        EXPECT_EQ(e.data.find("C_Digest"), std::string::npos) << e.data;
+        EXPECT_EQ(e.data.find("C_GenerateRandom"), std::string::npos) << e.data;
+        EXPECT_EQ(e.data.find("C_SeedRandom"), std::string::npos) << e.data;
+    }
+    EXPECT_FALSE(engine_harness::logged("sha256, init error: 0x"));
+}
+
 } // namespace
