@@ -192,6 +192,21 @@ CK_OBJECT_HANDLE token_object(zorvel_ctx *ctx, RSA *rsa, int op, const char *wha
     return handle;
 }
 
+// The public-key object of the key; 0 when the token holds none, and then the lookup's
+// error entries are dropped again, since the operation goes on in software.
+CK_OBJECT_HANDLE public_token_object(zorvel_ctx *ctx, RSA *rsa, const char *what)
+{
+    ERR_set_mark();
+    CK_OBJECT_HANDLE handle = token_object(ctx, rsa, 0, what);
+    if (handle == 0) {
+        ERR_pop_to_mark();
+        zorvel_log(LOG_NOTICE, "%s, object handle invalid. SW fallback", what);
+    } else {
+        ERR_clear_last_mark();
+    }
+    return handle;
+}
+
 int no_token_object(int function, const char *what)
 {
     ERR_ZORVEL_error(function, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
@@ -367,11 +382,9 @@ int zorvel_rsa_pkey_verify(EVP_PKEY_CTX *pctx, const unsigned char *sig, size_t 
         zorvel_log(LOG_ERR, "RSA pkey verify, invalid data length (%zu) for hash type", tbslen);
         return 0;
     }
-    CK_OBJECT_HANDLE handle = token_object(ctx, op.rsa(), 0, "RSA pkey verify");
+    CK_OBJECT_HANDLE handle = public_token_object(ctx, op.rsa(), "RSA pkey verify");
     if (handle == 0) {
         // Public-key operation: without a token object, OpenSSL's software verifies.
-        zorvel_log(LOG_NOTICE, "RSA pkey verify, object handle invalid. SW fallback");
-        ERR_clear_error();
         return zorvel_rsa_soft_verify(op.rsa(), op.params()->sLen == RSA_PSS_SALTLEN_AUTO ? RSA_PSS_SALTLEN_AUTO
                                                                                            : static_cast<int>(zorvel_rsa_sLen),
                                       sig, siglen, tbs, tbslen);
@@ -410,10 +423,8 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     if (*outlen < k)
         return output_too_small(F, "RSA pkey encrypt", *outlen, k);
 
-    CK_OBJECT_HANDLE handle = token_object(ctx, op.rsa(), 0, "RSA pkey encrypt");
+    CK_OBJECT_HANDLE handle = public_token_object(ctx, op.rsa(), "RSA pkey encrypt");
     if (handle == 0) {
-        zorvel_log(LOG_NOTICE, "RSA pkey encrypt, object handle invalid. SW fallback");
-        ERR_clear_error();
         if (zorvel_rsa_soft_encrypt(op.rsa(), out, outlen, in, inlen))
             return 1;
         ERR_ZORVEL_error(F, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);

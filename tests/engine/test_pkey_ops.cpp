@@ -211,6 +211,18 @@ INSTANTIATE_TEST_SUITE_P(
                   48, false}),
     case_name<sign_case>);
 
+TEST_F(PkeyMethodTest, SoftwareFallbackLeavesTheErrorQueueAsItWas)
+{
+    const Options options = {{"digest", "sha256"}};
+    const Bytes tbs = digest_of(32);
+    Bytes sig = in_software(offToken_, EVP_PKEY_sign_init, EVP_PKEY_sign, options, tbs);
+    ERR_raise(ERR_LIB_USER, 77); // the application's own entry
+    EXPECT_EQ(verify(engine_ctx(offToken_, true).get(), options, sig, tbs), 1);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    ASSERT_EQ(errors.size(), 1u) << describe(errors);
+    EXPECT_EQ(errors[0].lib, ERR_LIB_USER);
+}
+
 TEST_F(PkeyMethodTest, RawSignatureIsTheModularPowerOfTheInput)
 {
     const Bytes tbs = test_message(kModulusLen);
