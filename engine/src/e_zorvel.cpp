@@ -227,9 +227,13 @@ int zorvel_bind(ENGINE *e, const char *id)
     zorvel_open_log();
     if (!zorvel_lock_init())
         return 0;
-    /* A failed binding keeps nothing: OpenSSL unloads the library and never calls destroy. */
+    /*
+     * A failed binding keeps nothing, not even the method tables of the areas bound before
+     * the failing step: OpenSSL unloads the library and never calls destroy.
+     */
     if (!zorvel_read_config() || !zorvel_register(e)) {
         zorvel_clear_config();
+        zorvel_unbind_areas();
         return 0;
     }
     return 1;

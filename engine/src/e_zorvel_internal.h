@@ -212,4 +212,7 @@ void zorvel_unbind_rsa(void) ZORVEL_AREA_HOOK;
 /* Always: ENGINE_set_load_privkey_function and ENGINE_set_load_pubkey_function. */
 int zorvel_bind_key_loaders(ENGINE *e) ZORVEL_AREA_HOOK;
 
+/* Calls every unbind hook that is linked in (destroy, and a binding that failed). */
+void zorvel_unbind_areas(void);
+
 #endif

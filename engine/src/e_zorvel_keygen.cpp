@@ -114,7 +114,8 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
         return 0;
     CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
     if (e == nullptr || bits < 0 || f == nullptr) {
-        ZORVEL_REPORT_TEXT(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE, f == nullptr ? "C_GenerateKeyPair, no function pointers loaded"
+        ZORVEL_REPORT_TEXT(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE,
+                           f == nullptr ? "C_GenerateKeyPair, no function pointers loaded"
                                         : "C_GenerateKeyPair, no public exponent or negative size");
         zorvel_log(LOG_ERR, "RSA keygen, invalid arguments");
         return 0;
@@ -144,8 +145,8 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
     CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     CK_OBJECT_HANDLE hPublic = 0;
     CK_OBJECT_HANDLE hPrivate = 0;
-    CK_RV rv = f->C_GenerateKeyPair(ctx->session, &mechanism, public_template, 12, private_template, 11, &hPublic,
-                                    &hPrivate);
+    CK_RV rv =
+        f->C_GenerateKeyPair(ctx->session, &mechanism, public_template, 12, private_template, 11, &hPublic, &hPrivate);
     OPENSSL_free(exponent);
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_F_GEN_RSA, ZORVEL_R_PKCS11_ERROR, "C_GenerateKeyPair=0x", rv);
@@ -164,7 +165,8 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
     }
     if (n == nullptr) {
         /* A key with n = 0 would look valid to OpenSSL and fail every operation. */
-        ZORVEL_REPORT_TEXT(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE, "C_GetAttributeValue, CKA_MODULUS empty or unavailable");
+        ZORVEL_REPORT_TEXT(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE,
+                           "C_GetAttributeValue, CKA_MODULUS empty or unavailable");
         zorvel_log(LOG_ERR, "RSA keygen, modulus empty or unavailable");
         return 0;
     }

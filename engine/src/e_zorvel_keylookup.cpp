@@ -108,7 +108,8 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
     bn_bytes modulus;
     bn_bytes exponent;
     if (f == nullptr || n == nullptr || e == nullptr) {
-        ZORVEL_REPORT_TEXT(ZORVEL_F_FIND_OBJECT, ZORVEL_R_INVALID_VALUE, f == nullptr ? "C_FindObjectsInit, no function pointers loaded"
+        ZORVEL_REPORT_TEXT(ZORVEL_F_FIND_OBJECT, ZORVEL_R_INVALID_VALUE,
+                           f == nullptr ? "C_FindObjectsInit, no function pointers loaded"
                                         : "RSA key without modulus or public exponent");
     } else if (!modulus.set(n) || !exponent.set(e)) {
         ZORVEL_REPORT(ZORVEL_F_FIND_OBJECT, ZORVEL_R_OUT_OF_MEMORY);
@@ -125,7 +126,8 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
         CK_OBJECT_HANDLE first = 0;
         if (find_objects(f, ctx->session, tmpl, 4, &total, &first)) {
             if (total != 1) {
-                ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: ", total);
+                ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR,
+                                    "Expected one object, but got: ", total);
                 zorvel_log(LOG_ERR, "findObjects, expected '1' but got '%i", static_cast<int>(total));
             } else {
                 handle = first;

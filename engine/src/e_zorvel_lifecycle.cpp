@@ -178,17 +178,20 @@ int zorvel_destroy_engine(ENGINE *)
     zorvel_log(LOG_INFO, "destroy engine");
     zorvel_log(LOG_DEBUG, "finalize config");
     zorvel_clear_config();
+    zorvel_unbind_areas();
+    zorvel_lock_destroy();
+    zorvel_unload_error_strings();
+    return 1;
+}
 
+void zorvel_unbind_areas(void)
+{
     if (zorvel_unbind_rsa)
         zorvel_unbind_rsa();
     if (zorvel_unbind_digests)
         zorvel_unbind_digests();
     if (zorvel_unbind_pkey_methods)
         zorvel_unbind_pkey_methods();
-
-    zorvel_lock_destroy();
-    zorvel_unload_error_strings();
-    return 1;
 }
 
 int zorvel_ctrl_engine(ENGINE *, int cmd, long, void *, void (*)(void))

@@ -169,9 +169,14 @@ EVP_PKEY *as_engine_key(ENGINE *e, EVP_PKEY *key)
         RSA_free(rsa);
         return nullptr;
     }
-    if (e != nullptr && ENGINE_get_pkey_meths(e) != nullptr && !EVP_PKEY_set1_engine(legacy, e)) {
-        EVP_PKEY_free(legacy);
-        return nullptr;
+    /* With the engine's key method the key's EVP operations go to it as well. An engine
+     * without one for RSA leaves the key to its RSA object's method. */
+    if (e != nullptr && ENGINE_get_pkey_meths(e) != nullptr) {
+        ERR_set_mark();
+        if (EVP_PKEY_set1_engine(legacy, e))
+            ERR_clear_last_mark();
+        else
+            ERR_pop_to_mark();
     }
     return legacy;
 }

@@ -113,12 +113,12 @@ struct token_texts {
 
 /* Runs the Init/operation pair; on failure reports it under the operation's function code. */
 bool run_on_token(const rsa_op &op, const token_texts &texts, zorvel_token_op_kind kind, const rsa_call &call,
-                  CK_MECHANISM *mechanism, CK_OBJECT_HANDLE key, const unsigned char *in, int inLen,
-                  unsigned char *out, CK_ULONG *outLen)
+                  CK_MECHANISM *mechanism, CK_OBJECT_HANDLE key, const unsigned char *in, int inLen, unsigned char *out,
+                  CK_ULONG *outLen)
 {
     zorvel_token_op_step failed = ZORVEL_STEP_NONE;
-    CK_RV rv = zorvel_token_op(kind, call.ctx->session, mechanism, key, in, static_cast<CK_ULONG>(inLen), out,
-                               outLen, &failed);
+    CK_RV rv = zorvel_token_op(kind, call.ctx->session, mechanism, key, in, static_cast<CK_ULONG>(inLen), out, outLen,
+                               &failed);
     if (rv == CKR_OK)
         return true;
     const bool init = failed == ZORVEL_STEP_INIT;
@@ -135,8 +135,8 @@ int out_of_memory(const rsa_op &op)
 }
 
 /* A public-key operation without a token object runs in OpenSSL's software RSA. */
-int software_fallback(const rsa_op &op, zorvel_rsa_op_fn fn, int flen, const unsigned char *from,
-                      unsigned char *to, RSA *rsa, int padding)
+int software_fallback(const rsa_op &op, zorvel_rsa_op_fn fn, int flen, const unsigned char *from, unsigned char *to,
+                      RSA *rsa, int padding)
 {
     zorvel_log(LOG_NOTICE, "%s, object handle invalid. SW fallback", op.name);
     return fn != nullptr ? fn(flen, from, to, rsa, padding) : -1;
@@ -193,8 +193,7 @@ int zorvel_rsa_priv_dec(int flen, const unsigned char *from, unsigned char *to, 
     CK_ULONG len = static_cast<CK_ULONG>(call.k);
     static const token_texts texts = {"C_DecryptInit=0x", "RSA private decrypt, init error: 0x%08X",
                                       "C_Decrypt(RSA)=0x", "RSA private decrypt error: 0x%08X"};
-    if (!run_on_token(op, texts, ZORVEL_TOKEN_DECRYPT, call, &rsa_x509_mechanism, handle, from, flen, block.data,
-                      &len))
+    if (!run_on_token(op, texts, ZORVEL_TOKEN_DECRYPT, call, &rsa_x509_mechanism, handle, from, flen, block.data, &len))
         return -1;
 
     const int blockLen = static_cast<int>(len);
@@ -252,8 +251,8 @@ int zorvel_rsa_priv_enc(int flen, const unsigned char *from, unsigned char *to, 
     CK_ULONG len = static_cast<CK_ULONG>(call.k);
     bool ok;
     if (padding == RSA_NO_PADDING)
-        ok = run_on_token(op, signTexts, ZORVEL_TOKEN_SIGN, call, &rsa_x509_mechanism, handle, block.data, call.k,
-                          to, &len);
+        ok = run_on_token(op, signTexts, ZORVEL_TOKEN_SIGN, call, &rsa_x509_mechanism, handle, block.data, call.k, to,
+                          &len);
     else if (zorvel_config.enableSSLv3)
         ok = run_on_token(op, signTexts, ZORVEL_TOKEN_SIGN, call, &rsa_pkcs_mechanism, handle, from, flen, to, &len);
     else
@@ -291,8 +290,7 @@ int zorvel_rsa_pub_enc(int flen, const unsigned char *from, unsigned char *to, R
     static const token_texts texts = {"C_EncryptInit(RSA)=0x", "RSA public encrypt, init error: 0x%08X",
                                       "C_Encrypt(RSA)=0x", "RSA public encrypt error: 0x%08X"};
     CK_ULONG len = static_cast<CK_ULONG>(call.k);
-    if (!run_on_token(op, texts, ZORVEL_TOKEN_ENCRYPT, call, &rsa_x509_mechanism, handle, block.data, call.k, to,
-                      &len))
+    if (!run_on_token(op, texts, ZORVEL_TOKEN_ENCRYPT, call, &rsa_x509_mechanism, handle, block.data, call.k, to, &len))
         return -1;
     return static_cast<int>(len);
 }
@@ -310,8 +308,7 @@ int zorvel_rsa_pub_dec(int flen, const unsigned char *from, unsigned char *to, R
     static const token_texts texts = {"C_DecryptInit(RSA)=0x", "RSA public decrypt, init error: 0x%08X",
                                       "C_Decrypt(RSA)=0x", "RSA public decrypt error: 0x%08X"};
     CK_ULONG len = static_cast<CK_ULONG>(call.k);
-    if (!run_on_token(op, texts, ZORVEL_TOKEN_DECRYPT, call, &rsa_x509_mechanism, handle, from, flen, block.data,
-                      &len))
+    if (!run_on_token(op, texts, ZORVEL_TOKEN_DECRYPT, call, &rsa_x509_mechanism, handle, from, flen, block.data, &len))
         return -1;
     const int blockLen = static_cast<int>(len);
 

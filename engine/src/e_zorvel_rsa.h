@@ -18,16 +18,16 @@ extern int zorvel_rsa_pub_ex;
 
 /* OpenSSL's software operations, saved when the RSA method is bound: the public pair
  * serves the software fallback. */
-typedef int (*zorvel_rsa_op_fn)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa,
-                                int padding);
+typedef int (*zorvel_rsa_op_fn)(int flen, const unsigned char *from, unsigned char *to, RSA *rsa, int padding);
 extern zorvel_rsa_op_fn rsa_pub_enc;
 extern zorvel_rsa_op_fn rsa_pub_dec;
 extern zorvel_rsa_op_fn rsa_priv_enc;
 extern zorvel_rsa_op_fn rsa_priv_dec;
 
 /* Token object handle of the key: op 1 the private-key object, any other value the
- * public-key object; 0 when the token holds not exactly one matching object. */
-CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op);
+ * public-key object; 0 when the token holds not exactly one matching object. Found once
+ * and cached on the key while the RSA method is bound; without it, searched for each time. */
+extern "C" CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op);
 
 /* The RSA method's operations: bytes written to `to` (which holds k bytes) or -1. */
 int zorvel_rsa_pub_enc(int flen, const unsigned char *from, unsigned char *to, RSA *rsa, int padding);

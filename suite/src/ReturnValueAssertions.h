@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BooleanAssertions.h"
 #include "pkcs11.h"
 
 // Succeeds when `actual` equals `expected`. The failure message describes `actual` alone:

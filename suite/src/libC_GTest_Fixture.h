@@ -11,21 +11,24 @@
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
+#include "BooleanAssertions.h"
 #include "OwnedBuffers.h"
 #include "ReturnValueAssertions.h"
 #include "pkcs11.h"
 #include "zorvel_p11.h"
 
-// Entry counts of the attribute templates, passed as the template length.
-constexpr CK_ULONG SECRET_KEY_GEN_ATTR_CNT = 14;
-constexpr CK_ULONG RSA_PUBLIC_KEY_GEN_ATTR_CNT = 12;
-constexpr CK_ULONG RSA_PRIVATE_KEY_GEN_ATTR_CNT = 11;
-constexpr CK_ULONG EC_PUBLIC_KEY_GEN_ATTR_CNT = 7;
-constexpr CK_ULONG EC_PRIVATE_KEY_GEN_ATTR_CNT = 7;
-constexpr CK_ULONG DOMAIN_KEY_GEN_ATTR_CNT = 5;
-constexpr CK_ULONG DH_ATTRIBUTE_CNT = 2; // only prime and base of m_dhParamTemplate
-constexpr CK_ULONG DH_PUBLIC_KEY_GEN_ATT_CNT = 7;
-constexpr CK_ULONG DH_PRIVATE_KEY_GEN_ATT_CNT = 8;
+// Entry counts of the attribute templates, passed as the template length. Plain macros,
+// so that an equality assertion over a call reports the number ("7") and a boolean one
+// the name, as each reads in the source.
+#define SECRET_KEY_GEN_ATTR_CNT 14
+#define RSA_PUBLIC_KEY_GEN_ATTR_CNT 12
+#define RSA_PRIVATE_KEY_GEN_ATTR_CNT 11
+#define EC_PUBLIC_KEY_GEN_ATTR_CNT 7
+#define EC_PRIVATE_KEY_GEN_ATTR_CNT 7
+#define DOMAIN_KEY_GEN_ATTR_CNT 5
+#define DH_ATTRIBUTE_CNT 2 // only prime and base of m_dhParamTemplate
+#define DH_PUBLIC_KEY_GEN_ATT_CNT 7
+#define DH_PRIVATE_KEY_GEN_ATT_CNT 8
 
 // Part size of the multi-part routines.
 constexpr CK_ULONG CHUNK_SIZE = 0x4000;

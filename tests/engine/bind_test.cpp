@@ -1,5 +1,6 @@
 // Binding: the engine id check, the configuration file and its keys, the trace level,
 // the order of the binding steps in the log, and the error strings.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,7 @@ TEST_F(BindTest, LogsEveryBindingStepInOrderWithThreadPrefix)
 
     for (const syslog_capture::line &line : syslog_capture::lines()) {
         EXPECT_EQ(line.text.rfind(thread_prefix(), 0), 0U) << line.text;
-        EXPECT_EQ(line.text.find("4711"), std::string::npos) << line.text;
+        EXPECT_EQ(line.text.find(fake_pin), std::string::npos) << line.text;
     }
     std::vector<syslog_capture::open_call> opens = syslog_capture::open_calls();
     ASSERT_EQ(opens.size(), 1U);
@@ -112,34 +113,45 @@ TEST_F(BindTest, FailsWithoutARequiredKeyAndStopsAtIt)
     }
 }
 
-TEST_F(BindTest, FailsWhenNeitherFileIsReadable)
+TEST_F(BindTest, ReadsTheFirstFileThatParsesAndReportsEachThatDoesNot)
 {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(load_engine(), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "./usr/local/zorvel/etc/zorvel.cfg:0 - file I/O error\n"
-              "./etc/zorvel/zorvel.cfg:0 - file I/O error\n");
-}
-
-TEST_F(BindTest, ReportsWhereTheFileDoesNotParse)
-{
-    write_config("zorvel = { openssl = { lib = ; }; };\n");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(load_engine(), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "./usr/local/zorvel/etc/zorvel.cfg:1 - syntax error\n"
-              "./etc/zorvel/zorvel.cfg:0 - file I/O error\n");
-}
-
-TEST_F(BindTest, ReadsTheSecondFileWhenTheFirstIsMissing)
-{
-    write_config(fake_token_config().text(), config_place::second);
-    testing::internal::CaptureStderr();
-    engine = load_engine();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "./usr/local/zorvel/etc/zorvel.cfg:0 - file I/O error\n");
-    ASSERT_NE(engine, nullptr);
-    EXPECT_TRUE(logged("set config file ./etc/zorvel/zorvel.cfg"));
-    EXPECT_STREQ(*static_cast<char **>(engine_symbol("zorvel_pre_config")), "./etc/zorvel/zorvel.cfg");
+    const std::string good = fake_token_config().text();
+    const std::string unparsable = "zorvel = { openssl = { lib = ; }; };\n";
+    const std::string first_missing = "./usr/local/zorvel/etc/zorvel.cfg:0 - file I/O error\n";
+    const std::string first_unparsable = "./usr/local/zorvel/etc/zorvel.cfg:1 - syntax error\n";
+    const std::string second_missing = "./etc/zorvel/zorvel.cfg:0 - file I/O error\n";
+    struct file_case {
+        const char *name;
+        const std::string *first;   // nullptr: no file
+        const std::string *second;  // nullptr: no file
+        std::string stderr_text;
+        const char *read;           // the file that was read; nullptr: binding fails
+    };
+    const file_case cases[] = {
+        {"neither file", nullptr, nullptr, first_missing + second_missing, nullptr},
+        {"first unparsable", &unparsable, nullptr, first_unparsable + second_missing, nullptr},
+        {"only the second", nullptr, &good, first_missing, "./etc/zorvel/zorvel.cfg"},
+        {"first unparsable, second good", &unparsable, &good, first_unparsable, "./etc/zorvel/zorvel.cfg"},
+    };
+    for (const file_case &c : cases) {
+        remove_configs();
+        syslog_capture::reset();
+        if (c.first != nullptr)
+            write_config(*c.first, config_place::first);
+        if (c.second != nullptr)
+            write_config(*c.second, config_place::second);
+        testing::internal::CaptureStderr();
+        engine = load_engine();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.stderr_text) << c.name;
+        if (c.read == nullptr) {
+            EXPECT_EQ(engine, nullptr) << c.name;
+            continue;
+        }
+        ASSERT_NE(engine, nullptr) << c.name;
+        EXPECT_TRUE(logged(std::string("set config file ") + c.read)) << c.name;
+        EXPECT_STREQ(*static_cast<char **>(engine_symbol("zorvel_pre_config")), c.read) << c.name;
+        release();
+    }
 }
 
 TEST_F(BindTest, LibGivenAsNumberBindsButInitFailsUnderTheEngineLibrary)
@@ -271,19 +283,50 @@ TEST_F(BindTest, ReasonStringsLoadWithBindingAndUnloadWithDestroy)
     EXPECT_EQ(ERR_reason_error_string(ERR_PACK(lib, 0, ZORVEL_R_PKCS11_ERROR)), nullptr);
 }
 
+TEST_F(BindTest, PinIsWipedWhenDestroyReleasesIt)
+{
+    ASSERT_TRUE(memory_functions_installed());
+    ASSERT_NE(bind(fake_token_config()), nullptr);
+    const zorvel_config_st *read = static_cast<zorvel_config_st *>(engine_symbol("zorvel_config"));
+    ASSERT_NE(read, nullptr);
+    ASSERT_STREQ(read->user_pin, fake_pin);
+    watch_free_of(read->user_pin, std::strlen(fake_pin));
+    release();
+    EXPECT_EQ(watched_block(), freed_block::wiped);
+}
+
+// The first engine error after a failed init: the library without the vendor entry.
+int engine_library_of_failed_init(ENGINE *e)
+{
+    EXPECT_EQ(ENGINE_init(e), 0);
+    std::vector<error_entry> errors = take_errors();
+    return errors.empty() ? 0 : errors[0].lib;
+}
+
 TEST_F(BindTest, BindsAgainAfterDestroyWithTheNewConfiguration)
 {
-    ASSERT_NE(bind(fake_token_config()), nullptr);
+    // The image stays loaded, so the second binding starts from what destroy left.
+    image_hold image(ZORVEL_TEST_ENGINE);
+    ASSERT_TRUE(image.held());
+    config cfg = fake_token_config();
+    cfg.lib = quoted(ZORVEL_FAKE_TOKEN_WITHOUT_VENDOR_ENTRY);
+    ASSERT_NE(bind(cfg), nullptr);
+    const int lib = engine_library_of_failed_init(engine.get());
+    ASSERT_TRUE(is_engine_library(lib)) << lib;
     release();
     EXPECT_TRUE(logged("destroy engine"));
     EXPECT_TRUE(logged("finalized mutex"));
+    EXPECT_EQ(ERR_reason_error_string(ERR_PACK(lib, 0, ZORVEL_R_ENGINE_ERROR)), nullptr);
 
     syslog_capture::reset();
-    config cfg = fake_token_config();
     cfg.slot_id = "9";
     ASSERT_NE(bind(cfg), nullptr);
     EXPECT_TRUE(logged("initialized mutex"));
     EXPECT_TRUE(logged("set slotId 9"));
+    EXPECT_EQ(static_cast<zorvel_config_st *>(engine_symbol("zorvel_config"))->slotId, 9);
+    // The library code obtained the first time stays, and its strings are loaded again.
+    EXPECT_EQ(engine_library_of_failed_init(engine.get()), lib);
+    EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(lib, 0, ZORVEL_R_ENGINE_ERROR)), "engine error");
 }
 
 TEST_F(BindTest, ControlCommandsAllSucceed)

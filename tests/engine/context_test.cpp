@@ -52,7 +52,7 @@ TEST_F(ContextTest, OpensOneLoggedInSessionForTheProcess)
     const std::string session = std::to_string(ctx->session);
     EXPECT_EQ(journal(), (std::vector<std::string>{
                              journal_line("C_OpenSession slot=0 flags=0x6 session=" + session),
-                             journal_line("C_Login session=" + session + " user=1 pin=4711"),
+                             journal_line("C_Login session=" + session + " user=1 pin=" + std::string(fake_pin)),
                          }));
     for (const char *message : {"get ctx", "entering mutex", "open ctx", "open session", "login user", "leaving mutex"})
         EXPECT_TRUE(logged(message)) << message;
@@ -92,7 +92,7 @@ TEST_F(ContextTest, RefusedPinClosesTheSessionAndIsNotRetriedUntilInitAgain)
         EXPECT_EQ(engine_error_data(), std::vector<std::string>{data});
         EXPECT_EQ(journal(), (std::vector<std::string>{
                                  journal_line("C_OpenSession slot=0 flags=0x6 session=1"),
-                                 journal_line("C_Login session=1 user=1 pin=4711"),
+                                 journal_line("C_Login session=1 user=1 pin=" + std::string(fake_pin)),
                                  journal_line("C_CloseSession session=1"),
                              }));
         EXPECT_TRUE(logged("get ctx, failed to open ctx"));
@@ -199,7 +199,7 @@ TEST_F(ContextTest, ForkedChildOpensASessionOfItsOwn)
     EXPECT_EQ(calls, (std::vector<std::string>{
                          child + "C_Initialize ./usr/local/zorvel/etc/zorvel.cfg",
                          child + "C_OpenSession slot=0 flags=0x6 session=" + session,
-                         child + "C_Login session=" + session + " user=1 pin=4711",
+                         child + "C_Login session=" + session + " user=1 pin=" + std::string(fake_pin),
                          child + "C_Logout session=" + session,
                          child + "C_CloseSession session=" + session,
                          child + "C_Finalize",

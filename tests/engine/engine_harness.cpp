@@ -1,6 +1,8 @@
 #include "engine_harness.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -9,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 namespace fs = std::filesystem;
@@ -19,7 +22,42 @@ namespace {
 
 std::set<std::string> fake_answer_names;
 
+bool memory_functions = false;
+std::atomic<const void *> watched_pointer{nullptr};
+std::atomic<size_t> watched_length{0};
+std::atomic<freed_block> watched_state{freed_block::not_freed};
+
+void *pass_malloc(size_t size, const char *, int)
+{
+    return std::malloc(size);
+}
+
+void *pass_realloc(void *block, size_t size, const char *, int)
+{
+    return std::realloc(block, size);
+}
+
+void watching_free(void *block, const char *, int)
+{
+    const void *watched = block;
+    if (block != nullptr && watched_pointer.compare_exchange_strong(watched, nullptr)) {
+        const unsigned char *bytes = static_cast<const unsigned char *>(block);
+        bool zero = true;
+        for (size_t i = 0; i < watched_length; ++i)
+            zero = zero && bytes[i] == 0;
+        watched_state = zero ? freed_block::wiped : freed_block::not_wiped;
+    }
+    std::free(block);
+}
+
+void install_memory_functions()
+{
+    memory_functions = CRYPTO_set_mem_functions(pass_malloc, pass_realloc, watching_free) == 1;
+}
+
 }  // namespace
+
+const char fake_pin[] = "pin-4711";
 
 std::string config_path(config_place place)
 {
@@ -52,7 +90,7 @@ config fake_token_config()
 {
     config cfg;
     cfg.lib = quoted(ZORVEL_FAKE_TOKEN);
-    cfg.user_pin = quoted("4711");
+    cfg.user_pin = quoted(fake_pin);
     return cfg;
 }
 
@@ -111,6 +149,33 @@ bool library_loaded(const std::string &path)
         return false;
     dlclose(library);
     return true;
+}
+
+image_hold::image_hold(const char *path) : handle(dlopen(path, RTLD_NOW))
+{
+}
+
+image_hold::~image_hold()
+{
+    if (handle != nullptr)
+        dlclose(handle);
+}
+
+bool memory_functions_installed()
+{
+    return memory_functions;
+}
+
+void watch_free_of(const void *block, size_t length)
+{
+    watched_length = length;
+    watched_state = freed_block::not_freed;
+    watched_pointer = block;
+}
+
+freed_block watched_block()
+{
+    return watched_state;
 }
 
 std::vector<error_entry> take_errors()
@@ -204,6 +269,7 @@ void EngineTest::SetUp()
     clear_fake_answers();
     setenv("ZORVEL_FAKE_JOURNAL", journal_path().c_str(), 1);
     ERR_clear_error();
+    syslog_capture::watch_for(fake_pin);
 }
 
 void EngineTest::TearDown()
@@ -211,6 +277,9 @@ void EngineTest::TearDown()
     release();
     clear_fake_answers();
     ERR_clear_error();
+    watch_free_of(nullptr, 0);
+    EXPECT_EQ(syslog_capture::watched_lines(), 0) << "log lines showed the PIN " << fake_pin;
+    syslog_capture::watch_for("");
 }
 
 ENGINE *EngineTest::initialised(const config &cfg)
@@ -293,6 +362,8 @@ private:
 
 int main(int argc, char **argv)
 {
+    // Before anything allocates through OpenSSL, which refuses the functions after that.
+    engine_harness::install_memory_functions();
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new private_directory);
     return RUN_ALL_TESTS();

@@ -40,7 +40,8 @@ struct config {
 
 std::string quoted(const std::string &value);
 
-// The fake token library with the PIN "4711" on slot 0.
+// The fake token library with the PIN fake_pin on slot 0.
+extern const char fake_pin[];
 config fake_token_config();
 void write_config(const std::string &text, config_place place = config_place::first);
 void remove_configs();
@@ -62,6 +63,20 @@ zorvel_ctx *current_ctx();
 
 bool library_loaded(const std::string &path);
 
+// Holds a library image loaded while it lives, so that its statics outlast the engine
+// that OpenSSL frees (and unloads) meanwhile.
+class image_hold {
+public:
+    explicit image_hold(const char *path);
+    ~image_hold();
+    image_hold(const image_hold &) = delete;
+    image_hold &operator=(const image_hold &) = delete;
+    bool held() const { return handle != nullptr; }
+
+private:
+    void *handle;
+};
+
 // ---------------------------------------------------------------------- errors
 
 struct error_entry {
@@ -77,6 +92,15 @@ std::vector<error_entry> take_errors();
 
 // The entries of the engine's own library (libraries from ERR_LIB_USER up).
 bool is_engine_library(int lib);
+
+// ----------------------------------------------------------------- freed memory
+
+// OpenSSL's memory functions pass through the test program, which can watch one block
+// being freed: what its first `length` bytes held at that moment.
+enum class freed_block { not_freed, wiped, not_wiped };
+bool memory_functions_installed();
+void watch_free_of(const void *block, size_t length);
+freed_block watched_block();
 
 // ------------------------------------------------------------------------- log
 
@@ -116,7 +140,7 @@ int in_child(Body body)
 }
 
 // Fresh capture, configuration and journal for every test; finishes and frees the
-// engine after. OpenSSL refuses to load the engine again while an earlier instance is
+// engine after, and fails the test when a log line showed fake_pin. OpenSSL refuses to load the engine again while an earlier instance is
 // still referenced, so tests initialise and finish through init() and finish().
 class EngineTest : public ::testing::Test {
 protected:

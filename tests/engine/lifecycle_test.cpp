@@ -117,6 +117,21 @@ TEST_F(LifecycleTest, UnloadableLibraryFailsInitUnderTheEngineLibraryCode)
     EXPECT_TRUE(logged("load DSO, , DSO not loadable ./no-such-library.so"));
 }
 
+TEST_F(LifecycleTest, LoadsTheConfiguredNameAsGiven)
+{
+    // A name without '/' is the loader's to find, not to be made "lib<name>.so": one the
+    // process has loaded already is found by its soname.
+    image_hold token(ZORVEL_FAKE_TOKEN);
+    ASSERT_TRUE(token.held());
+    const std::string name = ZORVEL_FAKE_TOKEN;
+    config cfg = fake_token_config();
+    cfg.lib = quoted(name.substr(name.rfind('/') + 1));
+    ASSERT_NE(bind(cfg), nullptr);
+    EXPECT_EQ(init(), 1);
+    EXPECT_TRUE(take_errors().empty());
+    EXPECT_EQ(journal(), std::vector<std::string>(std::begin(initialisation_calls), std::end(initialisation_calls)));
+}
+
 TEST_F(LifecycleTest, VendorCallFailuresAreReportedWithTheirValue)
 {
     struct vendor_failure {

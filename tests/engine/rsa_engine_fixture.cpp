@@ -10,8 +10,7 @@ using namespace engine_harness;
 
 /* --------------------------------------------------------------- error queue */
 
-bool has_error(const std::vector<error_entry> &errors, const std::string &function, int reason,
-               const std::string &data)
+bool has_error(const std::vector<error_entry> &errors, const std::string &function, int reason, const std::string &data)
 {
     for (const error_entry &e : errors)
         if (is_engine_library(e.lib) && e.function == function && e.reason == reason &&

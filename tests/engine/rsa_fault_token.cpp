@@ -3,12 +3,15 @@
 // (ZORVEL_TEST_TOKEN_LIBRARY) except where the environment says otherwise:
 //   ZORVEL_FAULT_FIND_OBJECTS=<hex>    C_FindObjects answers that value
 //   ZORVEL_FAULT_MODULUS_LEN=<hex>     CKA_MODULUS reads back with that length and no value
+//   ZORVEL_FAULT_OUTPUT_ROOM=<hex>     the next C_Encrypt, C_Decrypt or C_Sign after the value
+//                                      was set offers the stand-in only that much output room
 #include "pkcs11.h"
 #include "zorvel_p11.h"
 
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -44,6 +47,26 @@ CK_RV get_attribute_value(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK
     return target->C_GetAttributeValue(session, object, attributes, count);
 }
 
+/* Shrinks the output room of one call for each value the variable is given. */
+void shrink_once(CK_BYTE_PTR output, CK_ULONG_PTR length)
+{
+    static std::string applied;
+    const char *text = std::getenv("ZORVEL_FAULT_OUTPUT_ROOM");
+    if (text == nullptr || output == nullptr || applied == text)
+        return;
+    applied = text;
+    const CK_ULONG room = std::strtoul(text, nullptr, 16);
+    if (room < *length)
+        *length = room;
+}
+
+template <CK_RV (*CK_FUNCTION_LIST::*Member)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR)>
+CK_RV with_little_room(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLen, CK_BYTE_PTR out, CK_ULONG_PTR outLen)
+{
+    shrink_once(out, outLen);
+    return (target->*Member)(session, in, inLen, out, outLen);
+}
+
 CK_RV get_function_list(CK_FUNCTION_LIST_PTR_PTR list)
 {
     *list = &shim_list;
@@ -68,13 +91,16 @@ CK_RV initialize(const char *config_path)
         shim_list = *target;
         shim_list.C_FindObjects = find_objects;
         shim_list.C_GetAttributeValue = get_attribute_value;
+        shim_list.C_Encrypt = with_little_room<&CK_FUNCTION_LIST::C_Encrypt>;
+        shim_list.C_Decrypt = with_little_room<&CK_FUNCTION_LIST::C_Decrypt>;
+        shim_list.C_Sign = with_little_room<&CK_FUNCTION_LIST::C_Sign>;
     }
     return target_vendor->C_Initialize(config_path);
 }
 
 CK_ZORVEL_FUNCTION_LIST vendor_list = {{1, 0}, get_function_list, finalize, initialize};
 
-}  // namespace
+} // namespace
 
 extern "C" CK_RV C_GetZorvelFunctionList(CK_ZORVEL_FUNCTION_LIST_PTR_PTR list)
 {

@@ -13,6 +13,8 @@ std::vector<syslog_capture::line> records;
 std::vector<syslog_capture::open_call> opens;
 std::vector<int> masks;
 int current_mask = 0xFF;
+std::string watched_text;
+int watched_count = 0;
 
 void record(int priority, const char *format, va_list args)
 {
@@ -24,6 +26,8 @@ void record(int priority, const char *format, va_list args)
     if (length > 0)
         std::vsnprintf(&text[0], text.size() + 1, format, args);
     std::lock_guard<std::mutex> guard(records_mutex);
+    if (!watched_text.empty() && text.find(watched_text) != std::string::npos)
+        ++watched_count;
     records.push_back({priority, text});
 }
 
@@ -38,6 +42,19 @@ void reset()
     opens.clear();
     masks.clear();
     current_mask = 0xFF;
+}
+
+void watch_for(const std::string &text)
+{
+    std::lock_guard<std::mutex> guard(records_mutex);
+    watched_text = text;
+    watched_count = 0;
+}
+
+int watched_lines()
+{
+    std::lock_guard<std::mutex> guard(records_mutex);
+    return watched_count;
 }
 
 std::vector<line> lines()

@@ -22,6 +22,11 @@ struct open_call {
 // Forgets every record and sets the mask back to all priorities.
 void reset();
 
+// Counts every line recorded from now on that contains `text`, across resets (empty:
+// stop counting).
+void watch_for(const std::string &text);
+int watched_lines();
+
 std::vector<line> lines();
 std::vector<open_call> open_calls();
 // Masks given to setlogmask, in order (setlogmask(0) only reads and is not recorded).

@@ -24,6 +24,7 @@ protected:
     {
         unsetenv("ZORVEL_FAULT_FIND_OBJECTS");
         unsetenv("ZORVEL_FAULT_MODULUS_LEN");
+        unsetenv("ZORVEL_FAULT_OUTPUT_ROOM");
         RsaEngineTest::TearDown();
     }
 };
@@ -47,6 +48,26 @@ TEST_F(RsaFaultsTest, FailingSearchIsClosedSoThatLaterOperationsWork)
     EXPECT_EQ(RSA_private_encrypt(20, message.data(), sig.data(), first, RSA_PKCS1_PADDING), 128) << drained_errors();
     EXPECT_EQ(software_verify_recover(key, RSA_PKCS1_PADDING, sig), message);
     RSA_free(first);
+    EVP_PKEY_free(key);
+}
+
+TEST_F(RsaFaultsTest, OperationThatRunsOutOfOutputRoomIsNotLeftActive)
+{
+    EVP_PKEY *key = make_software_rsa(1024);
+    ASSERT_TRUE(token_->import_pair(key));
+    RSA *rsa = engine_rsa_copy(engine_, key, false);
+    Bytes message = test_message(20), sig(128);
+
+    setenv("ZORVEL_FAULT_OUTPUT_ROOM", "10", 1);
+    EXPECT_EQ(RSA_private_encrypt(20, message.data(), sig.data(), rsa, RSA_PKCS1_PADDING), -1);
+    std::vector<error_entry> errors = take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_PKCS11_ERROR, "C_Encrypt=0x00000150"))
+        << describe(errors);
+
+    /* The token kept the operation after CKR_BUFFER_TOO_SMALL; the engine ended it. */
+    EXPECT_EQ(RSA_private_encrypt(20, message.data(), sig.data(), rsa, RSA_PKCS1_PADDING), 128) << drained_errors();
+    EXPECT_EQ(software_verify_recover(key, RSA_PKCS1_PADDING, sig), message);
+    RSA_free(rsa);
     EVP_PKEY_free(key);
 }
 

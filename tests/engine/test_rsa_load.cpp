@@ -95,9 +95,9 @@ protected:
         }
         bool onToken = false;
         for (const std::string &line : log_messages())
-            onToken = onToken || (line.find("object handle") != std::string::npos &&
-                                  line.find("object handle 0") == std::string::npos &&
-                                  line.find("invalid") == std::string::npos);
+            onToken = onToken ||
+                      (line.find("object handle") != std::string::npos &&
+                       line.find("object handle 0") == std::string::npos && line.find("invalid") == std::string::npos);
         EXPECT_TRUE(onToken) << name << ": the operation did not reach the token object";
         EXPECT_TRUE(take_errors().empty()) << name;
     }
@@ -105,8 +105,7 @@ protected:
     using Loader = EVP_PKEY *(*)(ENGINE *, const char *, UI_METHOD *, void *);
 
     /* Writes the key in each form, loads it back and checks what came back. */
-    template <size_t N>
-    void loadEach(const KeyFile (&files)[N], Loader loader, bool isPrivate)
+    template <size_t N> void loadEach(const KeyFile (&files)[N], Loader loader, bool isPrivate)
     {
         for (const KeyFile &file : files) {
             ASSERT_TRUE(write_key_file(file.name, key_, file.write, file.base64)) << file.name;
@@ -203,12 +202,12 @@ EVP_PKEY *placeholder_private_key(const EVP_PKEY *key)
 TEST_F(RsaLoadTest, OpensslReqSignsACertificateWithTheTokenKey)
 {
     EVP_PKEY *placeholder = placeholder_private_key(key_);
-    ASSERT_TRUE(write_key_file("token-key.pem", placeholder,
-                               [](BIO *b, EVP_PKEY *k) {
-                                   return PEM_write_bio_PrivateKey_traditional(b, k, nullptr, nullptr, 0, nullptr,
-                                                                               nullptr);
-                               },
-                               false));
+    ASSERT_TRUE(write_key_file(
+        "token-key.pem", placeholder,
+        [](BIO *b, EVP_PKEY *k) {
+            return PEM_write_bio_PrivateKey_traditional(b, k, nullptr, nullptr, 0, nullptr, nullptr);
+        },
+        false));
     EVP_PKEY_free(placeholder);
 
     const std::string openssl = std::string("OPENSSL_ENGINES=") + ZORVEL_TEST_ENGINES_DIR + " " + ZORVEL_OPENSSL;

@@ -91,15 +91,13 @@ TEST_F(RsaMethodTest, PrivateEncryptMakesSignaturesThatVerifyInSoftware)
 
 TEST_F(RsaMethodTest, PrivateDecryptRecoversSoftwareCiphertexts)
 {
-    const Padding paddings[] = {{"PKCS#1", RSA_PKCS1_PADDING, 40},
-                                {"OAEP", RSA_PKCS1_OAEP_PADDING, 40},
-                                {"raw", RSA_NO_PADDING, kModulusLen}};
+    const Padding paddings[] = {
+        {"PKCS#1", RSA_PKCS1_PADDING, 40}, {"OAEP", RSA_PKCS1_OAEP_PADDING, 40}, {"raw", RSA_NO_PADDING, kModulusLen}};
     for (const Padding &p : paddings) {
         Bytes message = test_message(p.messageLen), plain;
         Bytes cipher = software_encrypt(onToken_, p.padding, message);
         ASSERT_FALSE(cipher.empty()) << p.name;
-        EXPECT_EQ(apply(RSA_private_decrypt, cipher, &plain, engineKey(), p.padding),
-                  static_cast<int>(message.size()))
+        EXPECT_EQ(apply(RSA_private_decrypt, cipher, &plain, engineKey(), p.padding), static_cast<int>(message.size()))
             << p.name << " " << describe(take_errors());
         EXPECT_EQ(plain, message) << p.name;
     }
@@ -133,6 +131,42 @@ TEST_F(RsaMethodTest, PublicOperationsUseTheTokenObject)
     EXPECT_TRUE(take_errors().empty());
 }
 
+TEST_F(RsaMethodTest, RawPublicEncryptionPlacesTheInputAtTheStartOfTheBlock)
+{
+    Bytes message = test_message(16), cipher;
+    ASSERT_EQ(apply(RSA_public_encrypt, message, &cipher, engineKey(true), RSA_NO_PADDING), kModulusLen);
+    Bytes block = message;
+    block.resize(kModulusLen, 0);
+    EXPECT_EQ(software_decrypt(onToken_, RSA_NO_PADDING, cipher), block);
+}
+
+TEST_F(RsaMethodTest, PublicDecryptRefusesBlocksWithoutBlockType1)
+{
+    /* Raw signatures over blocks that are no PKCS#1 v1.5 signature block. */
+    Bytes type2(kModulusLen, 0x5A);
+    type2[0] = 0x00;
+    type2[1] = 0x02;
+    struct Case {
+        const char *what;
+        Bytes block;
+        const char *line;
+    } cases[] = {
+        {"block type 2", type2, "RSA public decrypt, invalid PKCS1 pad value '\x02'"},
+        {"all zero", Bytes(kModulusLen, 0), "RSA public decrypt, no PKCS1 padding in an all-zero block"},
+    };
+    for (const Case &c : cases) {
+        Bytes sig = software_sign_raw(onToken_, RSA_NO_PADDING, c.block), out;
+        ASSERT_EQ(sig.size(), size_t(kModulusLen)) << c.what;
+        syslog_capture::reset();
+        EXPECT_EQ(apply(RSA_public_decrypt, sig, &out, engineKey(true), RSA_PKCS1_PADDING), -1) << c.what;
+        std::vector<error_entry> errors = take_errors();
+        EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PUBLIC_DECRYPT", ZORVEL_R_UNSUPPORTED_PADDING))
+            << c.what << ": " << describe(errors);
+        EXPECT_FALSE(logged("RSA public decrypt, object handle 0")) << c.what;
+        EXPECT_TRUE(logged(c.line)) << c.what;
+    }
+}
+
 TEST_F(RsaMethodTest, PrivateAndPublicOperationsOnOneKeyUseTheirOwnObjects)
 {
     /* The private operation finds and caches the private-key object first; the public
@@ -157,7 +191,8 @@ TEST_F(RsaMethodTest, PublicKeyNotOnTheTokenFallsBackToSoftware)
     EXPECT_EQ(software_decrypt(elsewhere, RSA_PKCS1_PADDING, cipher), message);
     EXPECT_TRUE(logged("RSA public encrypt, object handle invalid. SW fallback"));
     std::vector<error_entry> errors = take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000000"))
+    EXPECT_TRUE(
+        has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000000"))
         << describe(errors);
 
     Bytes sig = software_sign_raw(elsewhere, RSA_PKCS1_PADDING, message);
@@ -178,12 +213,14 @@ TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPubli
         const char *function;
         RsaFn fn;
         Bytes in;
-    } cases[] = {{"ZORVEL_F_RSA_PRIVATE_ENCRYPT", RSA_private_encrypt, message},
-                 {"ZORVEL_F_RSA_PRIVATE_DECRYPT", RSA_private_decrypt, software_encrypt(twice, RSA_PKCS1_PADDING, message)}};
+    } cases[] = {
+        {"ZORVEL_F_RSA_PRIVATE_ENCRYPT", RSA_private_encrypt, message},
+        {"ZORVEL_F_RSA_PRIVATE_DECRYPT", RSA_private_decrypt, software_encrypt(twice, RSA_PKCS1_PADDING, message)}};
     for (const PrivateCase &c : cases) {
         EXPECT_EQ(apply(c.fn, c.in, &out, rsa, RSA_PKCS1_PADDING), -1) << c.function;
         std::vector<error_entry> errors = take_errors();
-        EXPECT_TRUE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000002"))
+        EXPECT_TRUE(
+            has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR, "Expected one object, but got: 00000002"))
             << describe(errors);
         EXPECT_TRUE(has_error(errors, c.function, ZORVEL_R_KEY_HANDLE_NOT_FOUND)) << describe(errors);
     }
@@ -219,12 +256,14 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
          ZORVEL_R_INVALID_VALUE},
         {"private encrypt k-10", RSA_private_encrypt, kModulusLen - 10, RSA_PKCS1_PADDING,
          "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
-        {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
+        {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING},
         {"private decrypt SSLv23", RSA_private_decrypt, kModulusLen, 2, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
          ZORVEL_R_UNSUPPORTED_PADDING},
-        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
-        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING,
-         "ZORVEL_F_RSA_PUBLIC_DECRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
+        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING},
+        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING},
         {"private encrypt OAEP", RSA_private_encrypt, 16, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
          ZORVEL_R_UNSUPPORTED_PADDING},
     };
@@ -232,7 +271,8 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
         EXPECT_EQ(apply(c.fn, test_message(c.len), &out, rsa, c.padding), -1) << c.what;
         std::vector<error_entry> errors = take_errors();
         EXPECT_TRUE(has_error(errors, c.function, c.reason)) << c.what << ": " << describe(errors);
-        EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR)) << c.what << ": " << describe(errors);
+        EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR))
+            << c.what << ": " << describe(errors);
     }
 }
 

@@ -1,6 +1,7 @@
 // Unit tests of the suite's fixture code against the fake token library.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,6 +41,17 @@ protected:
 
     static FakeToken& Fake() { return TheFakeToken(); }
 };
+
+// The token has slots with tokens `slots`.
+inline void ListSlots(std::vector<CK_SLOT_ID> slots)
+{
+    TheFakeToken().C_GetSlotList = [slots](CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+        if (list != NULL_PTR)
+            std::copy(slots.begin(), slots.end(), list);
+        *count = slots.size();
+        return CKR_OK;
+    };
+}
 
 // The failures that a statement records, captured instead of reported.
 struct RecordedFailure {

@@ -32,17 +32,6 @@ void ListMechanisms(std::vector<CK_MECHANISM_TYPE> types, std::map<size_t, CK_RV
     };
 }
 
-// The token has slots with tokens `slots`.
-void ListSlots(std::vector<CK_SLOT_ID> slots)
-{
-    TheFakeToken().C_GetSlotList = [slots](CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
-        if (list != NULL_PTR)
-            std::copy(slots.begin(), slots.end(), list);
-        *count = slots.size();
-        return CKR_OK;
-    };
-}
-
 void RequireMechanismInfo(CK_MECHANISM_TYPE type)
 {
     CK_MECHANISM_INFO info;

@@ -256,6 +256,27 @@ TEST_F(SharedRoutines, SignatureLengthNeverExceedsTheBuffer)
     EXPECT_EQ(16u, verifiedLength);
 }
 
+TEST_F(SharedRoutines, ChunkedOutputNeverExceedsThePieceBuffers)
+{
+    // Each real call reports far more than the length query did.
+    Fake().C_EncryptUpdate = [](CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR out,
+                                CK_ULONG_PTR outLength) {
+        *outLength = out == NULL_PTR ? 4 : 4096;
+        return CKR_OK;
+    };
+    Fake().C_EncryptFinal = [](CK_SESSION_HANDLE, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
+        *outLength = out == NULL_PTR ? 2 : 4096;
+        return CKR_OK;
+    };
+    std::vector<CK_BYTE> data = Data(16385);
+    CK_MECHANISM mechanism = {CKM_AES_ECB, NULL_PTR, 0};
+    CK_BYTE_PTR pOut = NULL_PTR;
+    CK_ULONG ulOut = 0;
+    EXPECT_EQ(CKR_OK, P11::ChunkedEncrypt(1, &mechanism, 2, data.data(), 16385, &ulOut, &pOut));
+    NewArrayGuard output(pOut);
+    EXPECT_EQ(4u + 4u + 2u, ulOut);
+}
+
 // A token whose session sees `objects` objects; FindObjects hands them out in batches.
 void ObjectsOnToken(CK_ULONG objects, std::vector<CK_ULONG>& batches)
 {

@@ -9,7 +9,6 @@
 #include "pkcs11.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>

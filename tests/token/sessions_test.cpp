@@ -1,7 +1,6 @@
 // Slots, sessions, the exported C_DestroyObject, the vendor list and the life cycle.
 #include "standin_test_support.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
