@@ -260,10 +260,6 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
          ZORVEL_R_UNSUPPORTED_PADDING},
         {"private decrypt SSLv23", RSA_private_decrypt, kModulusLen, 2, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
          ZORVEL_R_UNSUPPORTED_PADDING},
-        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
-        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
         {"private encrypt OAEP", RSA_private_encrypt, 16, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
          ZORVEL_R_UNSUPPORTED_PADDING},
     };
@@ -274,6 +270,43 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
         EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR))
             << c.what << ": " << describe(errors);
     }
+}
+
+TEST_F(RsaMethodTest, PublicPaddingsTheTokenPathDoesNotServeAreLeftToSoftwareWithoutATokenObject)
+{
+    /* On the token object they fail. */
+    RSA *pub = engineKey(true);
+    Bytes out;
+    struct Case {
+        const char *what;
+        RsaFn fn;
+        size_t len;
+        int padding;
+        const char *function;
+    } cases[] = {
+        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT"},
+        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT"},
+        {"public decrypt X9.31", RSA_public_decrypt, kModulusLen, RSA_X931_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(apply(c.fn, test_message(c.len), &out, pub, c.padding), -1) << c.what;
+        std::vector<error_entry> errors = take_errors();
+        EXPECT_TRUE(has_error(errors, c.function, ZORVEL_R_UNSUPPORTED_PADDING)) << c.what << ": " << describe(errors);
+    }
+
+    /* Without one, OpenSSL's software RSA serves what it serves: X9.31 verification. */
+    RSA *software = EVP_PKEY_get1_RSA(elsewhere_);
+    ASSERT_NE(software, nullptr);
+    Bytes message = test_message(20), sig, recovered;
+    sig.resize(kModulusLen);
+    ASSERT_EQ(RSA_private_encrypt(20, message.data(), sig.data(), software, RSA_X931_PADDING), kModulusLen);
+    RSA_free(software);
+    EXPECT_EQ(apply(RSA_public_decrypt, sig, &recovered, keep(engine_rsa_copy(engine_, elsewhere_, true)),
+                    RSA_X931_PADDING),
+              20)
+        << describe(take_errors());
+    EXPECT_EQ(recovered, message);
+    EXPECT_TRUE(logged("RSA public decrypt, object handle invalid. SW fallback"));
 }
 
 /* Private encryption on a token key that may not sign: the failing call's name in the error
