@@ -309,6 +309,84 @@ TEST_F(RsaMethodTest, PublicPaddingsTheTokenPathDoesNotServeAreLeftToSoftwareWit
     EXPECT_TRUE(logged("RSA public decrypt, object handle invalid. SW fallback"));
 }
 
+/* The engine's trace of one operation: each line's priority and its text after the prefix. */
+using Trace = std::vector<std::pair<int, std::string>>;
+
+Trace trace()
+{
+    Trace lines;
+    const std::vector<syslog_capture::line> captured = syslog_capture::lines();
+    const std::vector<std::string> messages = log_messages();
+    for (size_t i = 0; i < captured.size(); ++i)
+        lines.emplace_back(captured[i].priority, messages[i]);
+    return lines;
+}
+
+/* The lines every operation starts with, up to the lookup's search. */
+Trace operation_start(const std::string &name, int padding, int inputLen)
+{
+    return {{LOG_DEBUG, name + ", padding " + std::to_string(padding)},
+            {LOG_DEBUG, "get ctx"},
+            {LOG_DEBUG, "entering mutex"},
+            {LOG_DEBUG, "leaving mutex"},
+            {LOG_DEBUG, name + ", modulus len " + std::to_string(kModulusLen) + " input len " + std::to_string(inputLen)}};
+}
+
+/* A search on the token that finds no object: the key is not on the token. */
+const Trace kNothingFound = {{LOG_DEBUG, "fetch RSA handle"},
+                             {LOG_DEBUG, "entering mutex"},
+                             {LOG_DEBUG, "fetch RSA handle from attributes"},
+                             {LOG_DEBUG, "findObjects"},
+                             {LOG_ERR, "findObjects, expected '1' but got '0"},
+                             {LOG_DEBUG, "leaving mutex"}};
+
+Trace joined(std::initializer_list<Trace> parts)
+{
+    Trace all;
+    for (const Trace &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST_F(RsaMethodTest, OperationsOnAKeyNotOnTheTokenLogTheirStepsInOrderAtTheirPriorities)
+{
+    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
+    struct Case {
+        const char *name;
+        RsaFn fn;
+        int inputLen;
+        Trace end;
+    } cases[] = {
+        {"RSA public encrypt", RSA_public_encrypt, 40,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA public encrypt, object handle 0"},
+                  {LOG_NOTICE, "RSA public encrypt, object handle invalid. SW fallback"}}})},
+        {"RSA public decrypt", RSA_public_decrypt, kModulusLen,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA public decrypt, object handle 0"},
+                  {LOG_NOTICE, "RSA public decrypt, object handle invalid. SW fallback"}}})},
+        {"RSA private encrypt", RSA_private_encrypt, 40,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA private encrypt, object handle 0"},
+                  {LOG_DEBUG, "RSA private encrypt, invalid object handle 0"}}})},
+        {"RSA private decrypt", RSA_private_decrypt, kModulusLen,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA private decrypt, object handle 0"},
+                  {LOG_ERR, "RSA private decrypt, invalid object handle 0"}}})},
+        {"RSA public encrypt", RSA_public_encrypt, kModulusLen + 1,
+         {{LOG_ERR, "RSA public encrypt, modulus len 256 input len 257"}}},
+    };
+    for (const Case &c : cases) {
+        Bytes in = test_message(static_cast<size_t>(c.inputLen)), out;
+        if (c.fn == RSA_public_decrypt)
+            in = software_sign_raw(elsewhere_, RSA_PKCS1_PADDING, test_message(40));
+        syslog_capture::reset();
+        apply(c.fn, in, &out, rsa, RSA_PKCS1_PADDING);
+        EXPECT_EQ(trace(), joined({operation_start(c.name, RSA_PKCS1_PADDING, c.inputLen), c.end})) << c.name;
+        ERR_clear_error();
+    }
+}
+
 /* Private encryption on a token key that may not sign: the failing call's name in the error
  * data shows which of the two ways the engine took. */
 void expect_private_encrypt_call(ENGINE *engine, TokenKeys *token, const char *initData)
