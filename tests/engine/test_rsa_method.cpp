@@ -8,6 +8,8 @@
 #include <openssl/err.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
+
 using namespace engine_harness;
 
 namespace {
@@ -232,11 +234,13 @@ TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPubli
     EVP_PKEY_free(twice);
 }
 
-TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
+TEST_F(RsaMethodTest, InputsThatCannotBeServedFailBeforeTheTokenOperation)
 {
-    /* A key the token does not hold: a failure that names the input, not the lookup,
-     * shows that nothing reached the token. */
-    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
+    /* Mostly on a key the token does not hold: a failure that names the input, not the
+     * lookup, shows that nothing reached the token. Paddings that only the software path
+     * serves fail on the token's key (without a token object software decides). */
+    RSA *elsewhere = keep(engine_rsa_copy(engine_, elsewhere_, false));
+    RSA *onToken = engineKey(true);
     Bytes out;
     struct Case {
         const char *what;
@@ -245,60 +249,49 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
         int padding;
         const char *function;
         int reason;
+        bool tokenKey;
     } cases[] = {
         {"private encrypt k+1", RSA_private_encrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"private decrypt k+1", RSA_private_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"public encrypt k+1", RSA_public_encrypt, kModulusLen + 1, RSA_NO_PADDING, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"public decrypt k+1", RSA_public_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"private encrypt k-10", RSA_private_encrypt, kModulusLen - 10, RSA_PKCS1_PADDING,
-         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
+         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING, false},
         {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
+         ZORVEL_R_UNSUPPORTED_PADDING, false},
         {"private decrypt SSLv23", RSA_private_decrypt, kModulusLen, 2, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
+         ZORVEL_R_UNSUPPORTED_PADDING, false},
         {"private encrypt OAEP", RSA_private_encrypt, 16, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
+         ZORVEL_R_UNSUPPORTED_PADDING, false},
+        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING, true},
+        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING, true},
+        {"public decrypt X9.31", RSA_public_decrypt, kModulusLen, RSA_X931_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING, true},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(apply(c.fn, test_message(c.len), &out, rsa, c.padding), -1) << c.what;
+        syslog_capture::reset();
+        EXPECT_EQ(apply(c.fn, test_message(c.len), &out, c.tokenKey ? onToken : elsewhere, c.padding), -1) << c.what;
         std::vector<error_entry> errors = take_errors();
         EXPECT_TRUE(has_error(errors, c.function, c.reason)) << c.what << ": " << describe(errors);
         EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR))
             << c.what << ": " << describe(errors);
+        /* The context and the lookup take the engine lock; a token operation would take it again. */
+        std::vector<std::string> lines = log_messages();
+        EXPECT_LE(std::count(lines.begin(), lines.end(), "entering mutex"), 2) << c.what;
     }
 }
 
-TEST_F(RsaMethodTest, PublicPaddingsTheTokenPathDoesNotServeAreLeftToSoftwareWithoutATokenObject)
+TEST_F(RsaMethodTest, PublicKeyNotOnTheTokenIsVerifiedInSoftwareWithAnyPaddingSoftwareServes)
 {
-    /* On the token object they fail. */
-    RSA *pub = engineKey(true);
-    Bytes out;
-    struct Case {
-        const char *what;
-        RsaFn fn;
-        size_t len;
-        int padding;
-        const char *function;
-    } cases[] = {
-        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT"},
-        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT"},
-        {"public decrypt X9.31", RSA_public_decrypt, kModulusLen, RSA_X931_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT"},
-    };
-    for (const Case &c : cases) {
-        EXPECT_EQ(apply(c.fn, test_message(c.len), &out, pub, c.padding), -1) << c.what;
-        std::vector<error_entry> errors = take_errors();
-        EXPECT_TRUE(has_error(errors, c.function, ZORVEL_R_UNSUPPORTED_PADDING)) << c.what << ": " << describe(errors);
-    }
-
-    /* Without one, OpenSSL's software RSA serves what it serves: X9.31 verification. */
     RSA *software = EVP_PKEY_get1_RSA(elsewhere_);
     ASSERT_NE(software, nullptr);
-    Bytes message = test_message(20), sig, recovered;
-    sig.resize(kModulusLen);
+    Bytes message = test_message(20), sig(kModulusLen), recovered;
     ASSERT_EQ(RSA_private_encrypt(20, message.data(), sig.data(), software, RSA_X931_PADDING), kModulusLen);
     RSA_free(software);
     EXPECT_EQ(apply(RSA_public_decrypt, sig, &recovered, keep(engine_rsa_copy(engine_, elsewhere_, true)),
