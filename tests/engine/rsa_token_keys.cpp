@@ -204,12 +204,13 @@ std::vector<unsigned char> TokenKeys::modulus(CK_OBJECT_HANDLE object)
     return value;
 }
 
-CK_ULONG TokenKeys::count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass)
+CK_ULONG TokenKeys::count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass, const std::vector<CK_ATTRIBUTE> &extra)
 {
     std::vector<unsigned char> n = key_param(key, OSSL_PKEY_PARAM_RSA_N);
-    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &keyClass, sizeof keyClass}, bytes_attr(CKA_MODULUS, n)};
+    std::vector<CK_ATTRIBUTE> tmpl = {{CKA_CLASS, &keyClass, sizeof keyClass}, bytes_attr(CKA_MODULUS, n)};
+    tmpl.insert(tmpl.end(), extra.begin(), extra.end());
     CK_ULONG total = 0;
-    if (f_->C_FindObjectsInit(session_, tmpl, 2) != CKR_OK)
+    if (f_->C_FindObjectsInit(session_, tmpl.data(), static_cast<CK_ULONG>(tmpl.size())) != CKR_OK)
         return 0;
     CK_OBJECT_HANDLE handles[16];
     CK_ULONG found = 0;

@@ -44,8 +44,9 @@ public:
 
     /* CKA_MODULUS of an object, empty when it cannot be read. */
     std::vector<unsigned char> modulus(CK_OBJECT_HANDLE object);
-    /* Number of objects of the class whose modulus is the key's. */
-    CK_ULONG count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass);
+    /* Number of objects of the class whose modulus is the key's and that carry the `extra`
+     * attributes. */
+    CK_ULONG count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass, const std::vector<CK_ATTRIBUTE> &extra = {});
 
     CK_FUNCTION_LIST_PTR functions() const { return f_; }
     CK_SESSION_HANDLE session() const { return session_; }
