@@ -22,9 +22,11 @@ bool isPlainMechanism(CK_MECHANISM_PTR mechanism, CK_MECHANISM_TYPE type) {
   return mechanism != nullptr && mechanism->mechanism == type;
 }
 
-// A call that leaves the operation active: a length query, or an output buffer too small.
+// A call after which the backend's operation is still active: a length query, an output
+// buffer too small, or arguments the backend refused before it looked at the operation
+// (measured: SoftHSM2 keeps the operation then, so the caller may try again).
 bool operationGoesOn(CK_RV rv, CK_BYTE_PTR output) {
-  return rv == CKR_BUFFER_TOO_SMALL || (rv == CKR_OK && output == nullptr);
+  return rv == CKR_BUFFER_TOO_SMALL || rv == CKR_ARGUMENTS_BAD || (rv == CKR_OK && output == nullptr);
 }
 
 using InitFunction = CK_RV (*)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE);
