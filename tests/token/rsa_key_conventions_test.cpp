@@ -144,6 +144,21 @@ TEST_F(RsaKeyConventions, RefusedArgumentsKeepTheOperation) {
   }
 }
 
+TEST_F(RsaKeyConventions, PublicKeyRawDecryptionRefusesAnInputLongerThanTheModulus) {
+  CK_MECHANISM raw = {CKM_RSA_X_509, nullptr, 0};
+  ASSERT_CKR(CKR_OK, f->C_DecryptInit(session, &raw, publicKey));
+  Bytes in(kModulusLen + 1, 0x11);
+  Bytes out(kModulusLen);
+  CK_ULONG len = out.size();
+  EXPECT_CKR(CKR_ENCRYPTED_DATA_LEN_RANGE, f->C_Decrypt(session, in.data(), in.size(), out.data(), &len));
+  // The refusal ended the operation.
+  in.resize(kModulusLen);
+  EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, f->C_Decrypt(session, in.data(), in.size(), out.data(), &len));
+  Bytes plain;
+  EXPECT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_DecryptInit, &CK_FUNCTION_LIST::C_Decrypt, CKM_RSA_X_509, publicKey,
+                         Bytes(kModulusLen, 0x11), &plain));
+}
+
 TEST_F(RsaKeyConventions, OtherKeyUsesPassThrough) {
   // Raw encryption with a private key is no convention of the library: the backend's answer.
   CK_MECHANISM raw = {CKM_RSA_X_509, nullptr, 0};
