@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -75,13 +76,18 @@ void useTheToken(CK_FUNCTION_LIST_PTR f) {
   EXPECT_CKR(CKR_OK, f->C_CloseSession(session));
 }
 
+// The library's first use: an initialisation once the keys hold their values.
+CK_RV initialiseBeside(const ApplicationKeys &keys) {
+  keys.set(0);
+  CK_C_INITIALIZE_ARGS args = osLockingArgs();
+  return functionList()->C_Initialize(&args);
+}
+
 TEST(ThreadKeys, ApplicationValuesStayTheirOwn) {
   // Room for the namespace's share, and keys past the first level, before and after.
   ApplicationKeys keys(12, 8);
-  keys.set(0);
+  ASSERT_CKR(CKR_OK, initialiseBeside(keys));
   CK_FUNCTION_LIST_PTR f = functionList();
-  CK_C_INITIALIZE_ARGS args = osLockingArgs();
-  ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
   keys.add(40);
   keys.set(0);
   useTheToken(f);
@@ -97,10 +103,7 @@ TEST(ThreadKeys, ApplicationValuesStayTheirOwn) {
 
 TEST(ThreadKeys, TooFewFreeKeysRefuseTheLibrary) {
   ApplicationKeys keys(4, 8);
-  keys.set(0);
-  CK_FUNCTION_LIST_PTR f = functionList();
-  CK_C_INITIALIZE_ARGS args = osLockingArgs();
-  EXPECT_CKR(CKR_GENERAL_ERROR, f->C_Initialize(&args));
+  EXPECT_CKR(CKR_GENERAL_ERROR, initialiseBeside(keys));
   EXPECT_EQ(0, keys.changed(0));
   // The keys the library tried to set aside are the application's again.
   pthread_key_t key;
