@@ -21,12 +21,20 @@ namespace zorvel {
 constexpr unsigned kFirstLevelKeys = 32;
 // The most keys the namespace gets.
 constexpr unsigned kNamespaceKeys = 16;
+// The fewest it works with (measured: the backend and its libcrypto make 6 keys for an
+// initialisation, a login, a signature and random numbers).
+constexpr unsigned kMinNamespaceKeys = 8;
 
 using KeyMask = std::uint32_t;
+
+// True on a thread while it runs takeFreeFirstLevelKeys, which expects its last key to
+// be past the first level (and, inside the namespace, to be refused).
+inline thread_local bool t_takingFreeKeys = false;
 
 // Takes every free first-level key of the calling side's C library and returns them.
 inline std::vector<pthread_key_t> takeFreeFirstLevelKeys() {
   std::vector<pthread_key_t> taken;
+  t_takingFreeKeys = true;
   for (;;) {
     pthread_key_t key;
     if (pthread_key_create(&key, nullptr) != 0) break;
@@ -36,6 +44,7 @@ inline std::vector<pthread_key_t> takeFreeFirstLevelKeys() {
     }
     taken.push_back(key);
   }
+  t_takingFreeKeys = false;
   return taken;
 }
 

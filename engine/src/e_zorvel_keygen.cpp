@@ -45,28 +45,30 @@ BIGNUM *placeholder()
 }
 
 /* Reads CKA_MODULUS of the public object in two calls: CKR_OK with the modulus, CKR_OK
- * without one when the token has no usable value, or the failing call's value. */
-CK_RV read_modulus(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, BIGNUM **modulus)
+ * without one when the token has no usable value, or the failing call's value. A buffer
+ * that cannot be allocated sets *outOfMemory instead. */
+CK_RV read_modulus(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, BIGNUM **modulus,
+                   bool *outOfMemory)
 {
     zorvel_log(LOG_DEBUG, "RSA get attributes with allocation");
     CK_ATTRIBUTE attr = {CKA_MODULUS, nullptr, 0};
     CK_RV rv = f->C_GetAttributeValue(session, key, &attr, 1);
-    if (rv != CKR_OK)
-        return rv;
-    if (attr.ulValueLen == 0 || attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-        return CKR_OK;
     const CK_ULONG len = attr.ulValueLen;
-    attr.pValue = OPENSSL_malloc(len);
-    if (attr.pValue == nullptr)
-        return CKR_HOST_MEMORY;
-    rv = f->C_GetAttributeValue(session, key, &attr, 1);
-    if (rv == CKR_OK && attr.ulValueLen > 0 && attr.ulValueLen <= len) {
-        *modulus = BN_bin2bn(static_cast<unsigned char *>(attr.pValue), static_cast<int>(attr.ulValueLen), nullptr);
-        if (*modulus == nullptr)
-            rv = CKR_HOST_MEMORY;
-        else if (BN_is_zero(*modulus)) {
-            BN_free(*modulus);
-            *modulus = nullptr;
+    if (rv == CKR_OK && len != 0 && len != CK_UNAVAILABLE_INFORMATION) {
+        attr.pValue = OPENSSL_malloc(len);
+        if (attr.pValue == nullptr) {
+            *outOfMemory = true;
+            return CKR_OK;
+        }
+        rv = f->C_GetAttributeValue(session, key, &attr, 1);
+        if (rv == CKR_OK && attr.ulValueLen > 0 && attr.ulValueLen <= len) {
+            *modulus = BN_bin2bn(static_cast<unsigned char *>(attr.pValue), static_cast<int>(attr.ulValueLen), nullptr);
+            if (*modulus == nullptr)
+                *outOfMemory = true;
+            else if (BN_is_zero(*modulus)) {
+                BN_free(*modulus);
+                *modulus = nullptr;
+            }
         }
     }
     zorvel_log(LOG_DEBUG, "RSA free allocated attributes");
@@ -155,8 +157,9 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
     }
 
     BIGNUM *n = nullptr;
-    rv = read_modulus(f, ctx->session, hPublic, &n);
-    if (rv == CKR_HOST_MEMORY)
+    bool outOfMemory = false;
+    rv = read_modulus(f, ctx->session, hPublic, &n, &outOfMemory);
+    if (outOfMemory)
         return keygen_out_of_memory();
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_F_GEN_RSA, ZORVEL_R_PKCS11_ERROR, "zorvel_getAttributeValuesWithAllocation=0x", rv);

@@ -88,17 +88,31 @@ int zorvel_load_pflist(void)
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList not found");
         return 0;
     }
+    zorvel_p11.pZorvelFunctionList = nullptr;
     CK_RV rv = entry(&zorvel_p11.pZorvelFunctionList);
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetZorvelFunctionList=0x", rv);
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList failed with 0x%08X", ZORVEL_HEX32(rv));
         return 0;
     }
-    rv = zorvel_p11.pZorvelFunctionList->C_GetFunctionList(&zorvel_p11.pFunctionList);
+    // A library that answers CKR_OK without a usable list must not be called through it.
+    const CK_ZORVEL_FUNCTION_LIST *vendor = zorvel_p11.pZorvelFunctionList;
+    if (vendor == nullptr || vendor->C_GetFunctionList == nullptr || vendor->C_Initialize == nullptr) {
+        zorvel_p11.pZorvelFunctionList = nullptr;
+        ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, "C_GetZorvelFunctionList gave no usable list");
+        zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList gave no usable list");
+        return 0;
+    }
+    rv = vendor->C_GetFunctionList(&zorvel_p11.pFunctionList);
     if (rv != CKR_OK) {
         zorvel_p11.pFunctionList = nullptr;
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetFunctionList=0x", rv);
         zorvel_log(LOG_ERR, "load func pointer list, C_GetFunctionList failed with 0x%08X", ZORVEL_HEX32(rv));
+        return 0;
+    }
+    if (zorvel_p11.pFunctionList == nullptr) {
+        ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, "C_GetFunctionList gave no list");
+        zorvel_log(LOG_ERR, "load func pointer list, C_GetFunctionList gave no list");
         return 0;
     }
     return 1;

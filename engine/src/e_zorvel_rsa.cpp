@@ -74,15 +74,19 @@ int unsupported_padding(const rsa_op &op)
     return -1;
 }
 
-/* The common start of every operation: a padding it serves, the context, and the input
- * checked against k. */
+/* True when the operation serves the padding on the token; reports it otherwise. */
+bool serves_padding(const rsa_op &op, int padding)
+{
+    if (padding >= 0 && padding <= 31 && (op.paddings & padding_bit(padding)) != 0)
+        return true;
+    unsupported_padding(op);
+    return false;
+}
+
+/* The common start of every operation: the context and the input checked against k. */
 bool begin_op(const rsa_op &op, int flen, RSA *rsa, int padding, rsa_call *call)
 {
     zorvel_log(LOG_DEBUG, "%s, padding %i", op.name, padding);
-    if (padding < 0 || padding > 31 || (op.paddings & padding_bit(padding)) == 0) {
-        unsupported_padding(op);
-        return false;
-    }
     call->ctx = zorvel_get_ctx();
     if (call->ctx == nullptr)
         return false;
@@ -144,8 +148,9 @@ int software_fallback(const rsa_op &op, zorvel_rsa_op_fn fn, int flen, const uns
 
 /*
  * The start both public-key operations share: the context, the input checked against k and
- * the token object, and a k-byte block to work in. Without a token object the operation runs
- * in software. False when the operation ends here, with its result in *result.
+ * the token object, a padding served on the token, and a k-byte block to work in. Without a
+ * token object the operation runs in software, whatever its padding: OpenSSL decides what
+ * it serves there. False when the operation ends here, with its result in *result.
  */
 bool begin_public_op(const rsa_op &op, zorvel_rsa_op_fn software, int flen, const unsigned char *from,
                      unsigned char *to, RSA *rsa, int padding, rsa_call *call, CK_OBJECT_HANDLE *handle,
@@ -159,6 +164,8 @@ bool begin_public_op(const rsa_op &op, zorvel_rsa_op_fn software, int flen, cons
         *result = software_fallback(op, software, flen, from, to, rsa, padding);
         return false;
     }
+    if (!serves_padding(op, padding))
+        return false;
     if (!block->alloc(call->k)) {
         *result = out_of_memory(op);
         return false;
@@ -179,7 +186,7 @@ int zorvel_rsa_priv_dec(int flen, const unsigned char *from, unsigned char *to, 
 {
     const rsa_op &op = kPrivDec;
     rsa_call call;
-    if (!begin_op(op, flen, rsa, padding, &call))
+    if (!begin_op(op, flen, rsa, padding, &call) || !serves_padding(op, padding))
         return -1;
     CK_OBJECT_HANDLE handle = lookup(op, call, rsa, 1);
     if (handle == 0) {
@@ -221,7 +228,7 @@ int zorvel_rsa_priv_enc(int flen, const unsigned char *from, unsigned char *to, 
 {
     const rsa_op &op = kPrivEnc;
     rsa_call call;
-    if (!begin_op(op, flen, rsa, padding, &call))
+    if (!begin_op(op, flen, rsa, padding, &call) || !serves_padding(op, padding))
         return -1;
 
     /* The input is checked before the token sees anything. PKCS#1 v1.5 goes to the token

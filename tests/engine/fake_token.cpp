@@ -3,6 +3,8 @@
 // and answers with a value taken from the environment when one is set there:
 //   ZORVEL_FAKE_JOURNAL     file the calls are appended to, one line each
 //   ZORVEL_FAKE_RV_<name>   return value of <name> (C_Login, C_Initialize, ...), hex
+//   ZORVEL_FAKE_NO_LIST     "vendor" or "standard": that entry point answers CKR_OK
+//                           but hands out no list
 // Built also as a plain PKCS#11 library without the vendor entry point
 // (ZORVEL_FAKE_WITHOUT_VENDOR_ENTRY).
 #include <cstdarg>
@@ -40,6 +42,13 @@ CK_RV answer(const char *function)
 {
     const char *value = std::getenv((std::string("ZORVEL_FAKE_RV_") + function).c_str());
     return value != nullptr ? std::strtoul(value, nullptr, 16) : CKR_OK;
+}
+
+// True when ZORVEL_FAKE_NO_LIST names this list: it is answered with CKR_OK and no list.
+bool withholds(const char *list)
+{
+    const char *value = std::getenv("ZORVEL_FAKE_NO_LIST");
+    return value != nullptr && std::string(value) == list;
 }
 
 CK_SESSION_HANDLE last_session = 0;
@@ -96,7 +105,7 @@ CK_RV vendor_get_function_list(CK_FUNCTION_LIST_PTR_PTR list)
 {
     journal("C_GetFunctionList");
     CK_RV rv = answer("C_GetFunctionList");
-    if (rv == CKR_OK)
+    if (rv == CKR_OK && !withholds("standard"))
         *list = &function_list;
     return rv;
 }
@@ -130,7 +139,7 @@ extern "C" CK_RV C_GetZorvelFunctionList(CK_ZORVEL_FUNCTION_LIST_PTR_PTR list)
 {
     journal("C_GetZorvelFunctionList");
     CK_RV rv = answer("C_GetZorvelFunctionList");
-    if (rv == CKR_OK)
+    if (rv == CKR_OK && !withholds("vendor"))
         *list = &vendor_list;
     return rv;
 }

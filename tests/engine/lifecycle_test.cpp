@@ -164,6 +164,29 @@ TEST_F(LifecycleTest, VendorCallFailuresAreReportedWithTheirValue)
     }
 }
 
+TEST_F(LifecycleTest, ListsAnsweredWithoutAListFailInitWithoutACallThroughThem)
+{
+    struct missing_list {
+        const char *list;
+        const char *data;
+    };
+    const missing_list cases[] = {
+        {"vendor", "C_GetZorvelFunctionList gave no usable list"},
+        {"standard", "C_GetFunctionList gave no list"},
+    };
+    for (const missing_list &c : cases) {
+        EXPECT_EQ(in_child([&] {
+                      setenv("ZORVEL_FAKE_NO_LIST", c.list, 1);
+                      ASSERT_NE(bind(fake_token_config()), nullptr);
+                      EXPECT_EQ(init(), 0) << c.list;
+                      expect_engine_error(first_error(), ZORVEL_R_ENGINE_ERROR, "ZORVEL_INIT", c.data);
+                      EXPECT_TRUE(logged(std::string("load func pointer list, ") + c.data)) << c.list;
+                  }),
+                  0)
+            << c.list;
+    }
+}
+
 TEST_F(LifecycleTest, InitAfterAFailedInitialisationOnlyInitialisesAgain)
 {
     fake_answer("C_Initialize", 0x30);

@@ -109,9 +109,11 @@ void RsaEngineTest::load(const RsaEngineSettings &settings)
     ASSERT_NE(pin, nullptr) << "the test runs against a provisioned token";
     config cfg;
     cfg.lib = quoted(settings.lib);
-    cfg.user_pin = quoted(pin);
+    cfg.user_pin = settings.user_pin.empty() ? quoted(pin) : settings.user_pin;
     cfg.openssl_extra = std::string("    enableRSA = ") + (settings.enableRSA ? "true" : "false") +
-                        ";\n    enableSSLv3 = " + (settings.enableSSLv3 ? "true" : "false") + ";\n";
+                        ";\n    enableSSLv3 = " + (settings.enableSSLv3 ? "true" : "false") +
+                        ";\n    enableDigest = " + (settings.enableDigest ? "true" : "false") +
+                        ";\n    enableRand = " + (settings.enableRand ? "true" : "false") + ";\n";
     write_config(cfg.text());
     ENGINE *e = load_engine().release();
     ASSERT_NE(e, nullptr) << "binding failed: " << drained_errors();

@@ -22,6 +22,9 @@ using engine_harness::error_entry;
 struct RsaEngineSettings {
     bool enableRSA = true;
     bool enableSSLv3 = false;
+    bool enableDigest = false;
+    bool enableRand = false;
+    std::string user_pin; /* configuration text of the PIN; empty: ZORVEL_TEST_USER_PIN */
     std::string lib = ZORVEL_TEST_TOKEN_LIBRARY;
 };
 

@@ -3,6 +3,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/engine.h>
+#include <openssl/param_build.h>
 
 #include <dlfcn.h>
 
@@ -203,12 +204,13 @@ std::vector<unsigned char> TokenKeys::modulus(CK_OBJECT_HANDLE object)
     return value;
 }
 
-CK_ULONG TokenKeys::count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass)
+CK_ULONG TokenKeys::count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass, const std::vector<CK_ATTRIBUTE> &extra)
 {
     std::vector<unsigned char> n = key_param(key, OSSL_PKEY_PARAM_RSA_N);
-    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &keyClass, sizeof keyClass}, bytes_attr(CKA_MODULUS, n)};
+    std::vector<CK_ATTRIBUTE> tmpl = {{CKA_CLASS, &keyClass, sizeof keyClass}, bytes_attr(CKA_MODULUS, n)};
+    tmpl.insert(tmpl.end(), extra.begin(), extra.end());
     CK_ULONG total = 0;
-    if (f_->C_FindObjectsInit(session_, tmpl, 2) != CKR_OK)
+    if (f_->C_FindObjectsInit(session_, tmpl.data(), static_cast<CK_ULONG>(tmpl.size())) != CKR_OK)
         return 0;
     CK_OBJECT_HANDLE handles[16];
     CK_ULONG found = 0;
@@ -216,4 +218,21 @@ CK_ULONG TokenKeys::count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass)
         total += found;
     f_->C_FindObjectsFinal(session_);
     return total;
+}
+
+EVP_PKEY *software_public_key(const BIGNUM *n, const BIGNUM *e)
+{
+    OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n);
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
+    OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
+    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    EVP_PKEY *key = nullptr;
+    if (ctx == nullptr || EVP_PKEY_fromdata_init(ctx) != 1 ||
+        EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) != 1)
+        key = nullptr;
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(bld);
+    return key;
 }

@@ -44,8 +44,9 @@ public:
 
     /* CKA_MODULUS of an object, empty when it cannot be read. */
     std::vector<unsigned char> modulus(CK_OBJECT_HANDLE object);
-    /* Number of objects of the class whose modulus is the key's. */
-    CK_ULONG count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass);
+    /* Number of objects of the class whose modulus is the key's and that carry the `extra`
+     * attributes. */
+    CK_ULONG count(const EVP_PKEY *key, CK_OBJECT_CLASS keyClass, const std::vector<CK_ATTRIBUTE> &extra = {});
 
     CK_FUNCTION_LIST_PTR functions() const { return f_; }
     CK_SESSION_HANDLE session() const { return session_; }
@@ -59,6 +60,9 @@ private:
     CK_FUNCTION_LIST_PTR f_ = nullptr;
     CK_SESSION_HANDLE session_ = 0;
 };
+
+/* A software public key (a provider key) from a modulus and exponent; NULL on failure. */
+EVP_PKEY *software_public_key(const BIGNUM *n, const BIGNUM *e);
 
 /* Big-endian bytes of a key parameter ("n", "e", "d", "rsa-factor1", ...). */
 std::vector<unsigned char> key_param(const EVP_PKEY *key, const char *name);

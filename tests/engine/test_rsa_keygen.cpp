@@ -16,24 +16,6 @@ protected:
     static void TearDownTestSuite() { unload(); }
 };
 
-/* A software public key from the generated modulus and exponent. */
-EVP_PKEY *software_public_key(const BIGNUM *n, const BIGNUM *e)
-{
-    OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n);
-    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
-    OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
-    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
-    EVP_PKEY *key = nullptr;
-    if (ctx == nullptr || EVP_PKEY_fromdata_init(ctx) != 1 ||
-        EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) != 1)
-        key = nullptr;
-    EVP_PKEY_CTX_free(ctx);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(bld);
-    return key;
-}
-
 TEST_F(RsaKeyGenTest, GeneratesTheKeyPairOnTheToken)
 {
     RSA *rsa = RSA_new_method(engine_);
@@ -48,11 +30,33 @@ TEST_F(RsaKeyGenTest, GeneratesTheKeyPairOnTheToken)
     EXPECT_EQ(BN_cmp(pub, e), 0);
     EXPECT_NE(pub, e) << "the key holds a copy of the exponent";
 
-    /* The modulus is the token's: one public and one private object carry it. */
+    /* The modulus is the token's: one public and one private object carry it, each with the
+     * attributes it was generated with. */
     EVP_PKEY *sw = software_public_key(n, pub);
     ASSERT_NE(sw, nullptr);
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    CK_ULONG bits = 1024;
+    unsigned char exponent[] = {0x01, 0x00, 0x01};
+    auto generated_with = [&](std::vector<CK_ATTRIBUTE> own) {
+        own.insert(own.end(),
+                   {{CKA_TOKEN, &yes, 1}, {CKA_DERIVE, &no, 1}, {CKA_MODIFIABLE, &yes, 1}, {CKA_PRIVATE, &yes, 1}});
+        return own;
+    };
+    const std::vector<CK_ATTRIBUTE> publicAttrs = generated_with({{CKA_ENCRYPT, &yes, 1},
+                                                                  {CKA_VERIFY, &yes, 1},
+                                                                  {CKA_VERIFY_RECOVER, &yes, 1},
+                                                                  {CKA_WRAP, &yes, 1},
+                                                                  {CKA_MODULUS_BITS, &bits, sizeof bits},
+                                                                  {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}});
+    const std::vector<CK_ATTRIBUTE> privateAttrs = generated_with({{CKA_DECRYPT, &yes, 1},
+                                                                   {CKA_SIGN, &yes, 1},
+                                                                   {CKA_SIGN_RECOVER, &yes, 1},
+                                                                   {CKA_UNWRAP, &yes, 1},
+                                                                   {CKA_EXTRACTABLE, &no, 1}});
     EXPECT_EQ(token_->count(sw, CKO_PUBLIC_KEY), 1u);
     EXPECT_EQ(token_->count(sw, CKO_PRIVATE_KEY), 1u);
+    EXPECT_EQ(token_->count(sw, CKO_PUBLIC_KEY, publicAttrs), 1u);
+    EXPECT_EQ(token_->count(sw, CKO_PRIVATE_KEY, privateAttrs), 1u);
 
     /* The private components are placeholders; the key is usable only through the engine. */
     const BIGNUM *p, *q, *dmp1, *dmq1, *iqmp;

@@ -8,6 +8,8 @@
 #include <openssl/err.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
+
 using namespace engine_harness;
 
 namespace {
@@ -232,11 +234,13 @@ TEST_F(RsaMethodTest, TwoMatchingObjectsFailPrivateOperationsAndFallBackForPubli
     EVP_PKEY_free(twice);
 }
 
-TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
+TEST_F(RsaMethodTest, InputsThatCannotBeServedFailBeforeTheTokenOperation)
 {
-    /* A key the token does not hold: a failure that names the input, not the lookup,
-     * shows that nothing reached the token. */
-    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
+    /* Mostly on a key the token does not hold: a failure that names the input, not the
+     * lookup, shows that nothing reached the token. Paddings that only the software path
+     * serves fail on the token's key (without a token object software decides). */
+    RSA *elsewhere = keep(engine_rsa_copy(engine_, elsewhere_, false));
+    RSA *onToken = engineKey(true);
     Bytes out;
     struct Case {
         const char *what;
@@ -245,34 +249,134 @@ TEST_F(RsaMethodTest, InputsThatCannotFitFailBeforeAnyTokenCall)
         int padding;
         const char *function;
         int reason;
+        bool tokenKey;
     } cases[] = {
         {"private encrypt k+1", RSA_private_encrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"private decrypt k+1", RSA_private_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"public encrypt k+1", RSA_public_encrypt, kModulusLen + 1, RSA_NO_PADDING, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"public decrypt k+1", RSA_public_decrypt, kModulusLen + 1, RSA_PKCS1_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
-         ZORVEL_R_INVALID_VALUE},
+         ZORVEL_R_INVALID_VALUE, false},
         {"private encrypt k-10", RSA_private_encrypt, kModulusLen - 10, RSA_PKCS1_PADDING,
-         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING},
+         "ZORVEL_F_RSA_PRIVATE_ENCRYPT", ZORVEL_R_UNSUPPORTED_PADDING, false},
         {"private encrypt SSLv23", RSA_private_encrypt, 16, 2, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
+         ZORVEL_R_UNSUPPORTED_PADDING, false},
         {"private decrypt SSLv23", RSA_private_decrypt, kModulusLen, 2, "ZORVEL_F_RSA_PRIVATE_DECRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
-        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
-        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
+         ZORVEL_R_UNSUPPORTED_PADDING, false},
         {"private encrypt OAEP", RSA_private_encrypt, 16, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PRIVATE_ENCRYPT",
-         ZORVEL_R_UNSUPPORTED_PADDING},
+         ZORVEL_R_UNSUPPORTED_PADDING, false},
+        {"public encrypt SSLv23", RSA_public_encrypt, 16, 2, "ZORVEL_F_RSA_PUBLIC_ENCRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING, true},
+        {"public decrypt OAEP", RSA_public_decrypt, kModulusLen, RSA_PKCS1_OAEP_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING, true},
+        {"public decrypt X9.31", RSA_public_decrypt, kModulusLen, RSA_X931_PADDING, "ZORVEL_F_RSA_PUBLIC_DECRYPT",
+         ZORVEL_R_UNSUPPORTED_PADDING, true},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(apply(c.fn, test_message(c.len), &out, rsa, c.padding), -1) << c.what;
+        syslog_capture::reset();
+        EXPECT_EQ(apply(c.fn, test_message(c.len), &out, c.tokenKey ? onToken : elsewhere, c.padding), -1) << c.what;
         std::vector<error_entry> errors = take_errors();
         EXPECT_TRUE(has_error(errors, c.function, c.reason)) << c.what << ": " << describe(errors);
         EXPECT_FALSE(has_error(errors, "ZORVEL_F_FIND_OBJECT", ZORVEL_R_PKCS11_ERROR))
             << c.what << ": " << describe(errors);
+        /* The context and the lookup take the engine lock; a token operation would take it again. */
+        std::vector<std::string> lines = log_messages();
+        EXPECT_LE(std::count(lines.begin(), lines.end(), "entering mutex"), 2) << c.what;
+    }
+}
+
+TEST_F(RsaMethodTest, PublicKeyNotOnTheTokenIsVerifiedInSoftwareWithAnyPaddingSoftwareServes)
+{
+    RSA *software = EVP_PKEY_get1_RSA(elsewhere_);
+    ASSERT_NE(software, nullptr);
+    Bytes message = test_message(20), sig(kModulusLen), recovered;
+    ASSERT_EQ(RSA_private_encrypt(20, message.data(), sig.data(), software, RSA_X931_PADDING), kModulusLen);
+    RSA_free(software);
+    EXPECT_EQ(apply(RSA_public_decrypt, sig, &recovered, keep(engine_rsa_copy(engine_, elsewhere_, true)),
+                    RSA_X931_PADDING),
+              20)
+        << describe(take_errors());
+    EXPECT_EQ(recovered, message);
+    EXPECT_TRUE(logged("RSA public decrypt, object handle invalid. SW fallback"));
+}
+
+/* The engine's trace of one operation: each line's priority and its text after the prefix. */
+using Trace = std::vector<std::pair<int, std::string>>;
+
+Trace trace()
+{
+    Trace lines;
+    const std::vector<syslog_capture::line> captured = syslog_capture::lines();
+    const std::vector<std::string> messages = log_messages();
+    for (size_t i = 0; i < captured.size(); ++i)
+        lines.emplace_back(captured[i].priority, messages[i]);
+    return lines;
+}
+
+/* The lines every operation starts with, up to the lookup's search. */
+Trace operation_start(const std::string &name, int padding, int inputLen)
+{
+    return {{LOG_DEBUG, name + ", padding " + std::to_string(padding)},
+            {LOG_DEBUG, "get ctx"},
+            {LOG_DEBUG, "entering mutex"},
+            {LOG_DEBUG, "leaving mutex"},
+            {LOG_DEBUG, name + ", modulus len " + std::to_string(kModulusLen) + " input len " + std::to_string(inputLen)}};
+}
+
+/* A search on the token that finds no object: the key is not on the token. */
+const Trace kNothingFound = {{LOG_DEBUG, "fetch RSA handle"},
+                             {LOG_DEBUG, "entering mutex"},
+                             {LOG_DEBUG, "fetch RSA handle from attributes"},
+                             {LOG_DEBUG, "findObjects"},
+                             {LOG_ERR, "findObjects, expected '1' but got '0"},
+                             {LOG_DEBUG, "leaving mutex"}};
+
+Trace joined(std::initializer_list<Trace> parts)
+{
+    Trace all;
+    for (const Trace &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST_F(RsaMethodTest, OperationsOnAKeyNotOnTheTokenLogTheirStepsInOrderAtTheirPriorities)
+{
+    RSA *rsa = keep(engine_rsa_copy(engine_, elsewhere_, false));
+    struct Case {
+        const char *name;
+        RsaFn fn;
+        int inputLen;
+        Trace end;
+    } cases[] = {
+        {"RSA public encrypt", RSA_public_encrypt, 40,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA public encrypt, object handle 0"},
+                  {LOG_NOTICE, "RSA public encrypt, object handle invalid. SW fallback"}}})},
+        {"RSA public decrypt", RSA_public_decrypt, kModulusLen,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA public decrypt, object handle 0"},
+                  {LOG_NOTICE, "RSA public decrypt, object handle invalid. SW fallback"}}})},
+        {"RSA private encrypt", RSA_private_encrypt, 40,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA private encrypt, object handle 0"},
+                  {LOG_DEBUG, "RSA private encrypt, invalid object handle 0"}}})},
+        {"RSA private decrypt", RSA_private_decrypt, kModulusLen,
+         joined({kNothingFound,
+                 {{LOG_DEBUG, "RSA private decrypt, object handle 0"},
+                  {LOG_ERR, "RSA private decrypt, invalid object handle 0"}}})},
+        {"RSA public encrypt", RSA_public_encrypt, kModulusLen + 1,
+         {{LOG_ERR, "RSA public encrypt, modulus len 256 input len 257"}}},
+    };
+    for (const Case &c : cases) {
+        Bytes in = test_message(static_cast<size_t>(c.inputLen)), out;
+        if (c.fn == RSA_public_decrypt)
+            in = software_sign_raw(elsewhere_, RSA_PKCS1_PADDING, test_message(40));
+        syslog_capture::reset();
+        apply(c.fn, in, &out, rsa, RSA_PKCS1_PADDING);
+        EXPECT_EQ(trace(), joined({operation_start(c.name, RSA_PKCS1_PADDING, c.inputLen), c.end})) << c.name;
+        ERR_clear_error();
     }
 }
 

@@ -59,6 +59,73 @@ TEST_F(FakeModule, SlotsAreTheInitialisedTokensInOrder) {
   EXPECT_CKR(CKR_SLOT_ID_INVALID, f->C_GetTokenInfo(2, &info));
 }
 
+// Runs a slot-taking function on a shown slot and gives the backend slot it reached.
+using SlotProbe = CK_RV (*)(CK_FUNCTION_LIST_PTR f, CK_SLOT_ID slot, CK_SLOT_ID *reached);
+
+CK_RV slotInfoReached(CK_FUNCTION_LIST_PTR f, CK_SLOT_ID slot, CK_SLOT_ID *reached) {
+  CK_SLOT_INFO info{};
+  const CK_RV rv = f->C_GetSlotInfo(slot, &info);
+  *reached = info.hardwareVersion.major;
+  return rv;
+}
+
+CK_RV mechanismListReached(CK_FUNCTION_LIST_PTR f, CK_SLOT_ID slot, CK_SLOT_ID *reached) {
+  CK_ULONG count = 0;
+  CK_RV rv = f->C_GetMechanismList(slot, nullptr, &count);
+  if (rv != CKR_OK) return rv;
+  CK_MECHANISM_TYPE mechanism = 0;
+  rv = f->C_GetMechanismList(slot, &mechanism, &count);
+  *reached = mechanism - CKM_VENDOR_DEFINED;
+  return rv;
+}
+
+CK_RV mechanismInfoReached(CK_FUNCTION_LIST_PTR f, CK_SLOT_ID slot, CK_SLOT_ID *reached) {
+  CK_MECHANISM_INFO info{};
+  const CK_RV rv = f->C_GetMechanismInfo(slot, CKM_AES_KEY_GEN, &info);
+  *reached = info.ulMinKeySize;
+  return rv;
+}
+
+CK_RV initTokenReached(CK_FUNCTION_LIST_PTR f, CK_SLOT_ID slot, CK_SLOT_ID *reached) {
+  CK_UTF8CHAR label[32] = {};
+  const CK_RV rv = f->C_InitToken(slot, nullptr, 0, label);
+  if (rv < CKR_VENDOR_DEFINED) return rv;
+  *reached = rv - CKR_VENDOR_DEFINED;
+  return CKR_OK;
+}
+
+TEST_F(FakeModule, SlotArgumentsReachTheBackendSlotTheyStandFor) {
+  const struct {
+    const char *function;
+    SlotProbe probe;
+  } cases[] = {
+      {"C_GetSlotInfo", slotInfoReached},
+      {"C_GetMechanismList", mechanismListReached},
+      {"C_GetMechanismInfo", mechanismInfoReached},
+      {"C_InitToken", initTokenReached},
+  };
+  const CK_SLOT_ID backendSlots[] = {7, 9};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.function);
+    for (CK_SLOT_ID slot = 0; slot < 2; ++slot) {
+      CK_SLOT_ID reached = 0;
+      EXPECT_CKR(CKR_OK, c.probe(f, slot, &reached));
+      EXPECT_EQ(backendSlots[slot], reached) << "slot " << slot;
+    }
+    CK_SLOT_ID reached = 0;
+    EXPECT_CKR(CKR_SLOT_ID_INVALID, c.probe(f, 2, &reached));
+  }
+}
+
+TEST_F(FakeModule, SlotEventsNameTheShownSlot) {
+  CK_SLOT_ID slot = 99;
+  // The module's first event is on its slot without an initialised token.
+  EXPECT_CKR(CKR_NO_EVENT, f->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+  EXPECT_EQ(99u, slot);
+  EXPECT_CKR(CKR_OK, f->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+  EXPECT_EQ(1u, slot);
+}
+
 TEST_F(FakeModule, ValuesPassThroughUnchanged) {
   CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
   ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session));

@@ -31,10 +31,11 @@ class RsaKeyConventions : public LoggedInSession {
     ASSERT_CKR(CKR_OK, f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 2, pub, priv));
   }
 
+  using InitMember = CK_RV (*CK_FUNCTION_LIST::*)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE);
+  using RunMember = CK_RV (*CK_FUNCTION_LIST::*)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR);
+
   // One single-part operation with a length query first.
-  CK_RV run(CK_RV (*CK_FUNCTION_LIST::*init)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE),
-            CK_RV (*CK_FUNCTION_LIST::*op)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR),
-            CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key, Bytes in, Bytes *out) {
+  CK_RV run(InitMember init, RunMember op, CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key, Bytes in, Bytes *out) {
     CK_MECHANISM mechanism = {type, nullptr, 0};
     CK_RV rv = (f->*init)(session, &mechanism, key);
     if (rv != CKR_OK) return rv;
@@ -105,6 +106,57 @@ TEST_F(RsaKeyConventions, SubstitutedOperationEndsWithItsCompletingCall) {
   ASSERT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_DecryptInit, &CK_FUNCTION_LIST::C_Decrypt, CKM_RSA_PKCS, privateKey,
                          cipher, &plain));
   EXPECT_EQ(message, plain);
+}
+
+// The backend keeps an operation of its own when a completing call's arguments are
+// refused, so that the caller can try again; a substituted operation is kept alike.
+TEST_F(RsaKeyConventions, RefusedArgumentsKeepTheOperation) {
+  struct Case {
+    const char *what;
+    InitMember init;
+    RunMember op;
+    CK_MECHANISM_TYPE type;
+    CK_OBJECT_HANDLE key;
+    Bytes input;
+  };
+  Bytes belowModulus = message;
+  belowModulus.insert(belowModulus.begin(), kModulusLen - message.size(), 0x00);
+  const Case cases[] = {
+      {"public-key encryption (the backend's own)", &CK_FUNCTION_LIST::C_EncryptInit, &CK_FUNCTION_LIST::C_Encrypt,
+       CKM_RSA_PKCS, publicKey, message},
+      {"private-key encryption", &CK_FUNCTION_LIST::C_EncryptInit, &CK_FUNCTION_LIST::C_Encrypt, CKM_RSA_PKCS,
+       privateKey, message},
+      {"private-key raw decryption (the backend's own)", &CK_FUNCTION_LIST::C_DecryptInit,
+       &CK_FUNCTION_LIST::C_Decrypt, CKM_RSA_X_509, privateKey, belowModulus},
+      {"public-key raw decryption", &CK_FUNCTION_LIST::C_DecryptInit, &CK_FUNCTION_LIST::C_Decrypt, CKM_RSA_X_509,
+       publicKey, belowModulus},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    CK_MECHANISM mechanism = {c.type, nullptr, 0};
+    ASSERT_CKR(CKR_OK, (f->*c.init)(session, &mechanism, c.key));
+    Bytes in = c.input;
+    Bytes out(kModulusLen);
+    EXPECT_CKR(CKR_ARGUMENTS_BAD, (f->*c.op)(session, in.data(), in.size(), out.data(), nullptr));
+    CK_ULONG len = out.size();
+    ASSERT_CKR(CKR_OK, (f->*c.op)(session, in.data(), in.size(), out.data(), &len));
+    EXPECT_EQ(kModulusLen, len);
+  }
+}
+
+TEST_F(RsaKeyConventions, PublicKeyRawDecryptionRefusesAnInputLongerThanTheModulus) {
+  CK_MECHANISM raw = {CKM_RSA_X_509, nullptr, 0};
+  ASSERT_CKR(CKR_OK, f->C_DecryptInit(session, &raw, publicKey));
+  Bytes in(kModulusLen + 1, 0x11);
+  Bytes out(kModulusLen);
+  CK_ULONG len = out.size();
+  EXPECT_CKR(CKR_ENCRYPTED_DATA_LEN_RANGE, f->C_Decrypt(session, in.data(), in.size(), out.data(), &len));
+  // The refusal ended the operation.
+  in.resize(kModulusLen);
+  EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, f->C_Decrypt(session, in.data(), in.size(), out.data(), &len));
+  Bytes plain;
+  EXPECT_CKR(CKR_OK, run(&CK_FUNCTION_LIST::C_DecryptInit, &CK_FUNCTION_LIST::C_Decrypt, CKM_RSA_X_509, publicKey,
+                         Bytes(kModulusLen, 0x11), &plain));
 }
 
 TEST_F(RsaKeyConventions, OtherKeyUsesPassThrough) {

@@ -3,6 +3,8 @@
 #include "forwarding.h"
 #include "library.h"
 
+#include <vector>
+
 namespace zorvel::core {
 namespace {
 
@@ -22,9 +24,11 @@ bool isPlainMechanism(CK_MECHANISM_PTR mechanism, CK_MECHANISM_TYPE type) {
   return mechanism != nullptr && mechanism->mechanism == type;
 }
 
-// A call that leaves the operation active: a length query, or an output buffer too small.
+// A call after which the backend's operation is still active: a length query, an output
+// buffer too small, or arguments the backend refused before it looked at the operation
+// (measured: SoftHSM2 keeps the operation then, so the caller may try again).
 bool operationGoesOn(CK_RV rv, CK_BYTE_PTR output) {
-  return rv == CKR_BUFFER_TOO_SMALL || (rv == CKR_OK && output == nullptr);
+  return rv == CKR_BUFFER_TOO_SMALL || rv == CKR_ARGUMENTS_BAD || (rv == CKR_OK && output == nullptr);
 }
 
 using InitFunction = CK_RV (*)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE);
@@ -71,6 +75,23 @@ CK_RV startOperation(const Substitution &substitution, CK_SESSION_HANDLE hSessio
   });
 }
 
+// For the raw public operation standing in for a raw decryption: whether the input is
+// longer than the modulus. The backend's raw public operation ends the process on such an
+// input (measured: SoftHSM2 exits with status 5), so it never gets one; the operation is
+// ended on a zero block instead, as a refused C_Decrypt ends it. Like the key class
+// lookup, these calls do not count as exchanges.
+bool refusedOverlongRawInput(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pInput, CK_ULONG ulInputLen) {
+  const CK_FUNCTION_LIST &backend = backendFunctions();
+  CK_ULONG modulusLen = 0;
+  if (backend.C_Encrypt(hSession, pInput, ulInputLen, nullptr, &modulusLen) != CKR_OK || ulInputLen <= modulusLen) {
+    return false;
+  }
+  std::vector<CK_BYTE> zeros(modulusLen), scratch(modulusLen);
+  CK_ULONG scratchLen = modulusLen;
+  backend.C_Encrypt(hSession, zeros.data(), modulusLen, scratch.data(), &scratchLen);
+  return true;
+}
+
 // Completes the operation that the session's last Init started.
 CK_RV completeOperation(const Substitution &substitution, CK_SESSION_HANDLE hSession, CK_BYTE_PTR pInput,
                         CK_ULONG ulInputLen, CK_BYTE_PTR pOutput, CK_ULONG_PTR pulOutputLen) {
@@ -81,6 +102,11 @@ CK_RV completeOperation(const Substitution &substitution, CK_SESSION_HANDLE hSes
     SessionState *state = session.state();
     if (state == nullptr || state->pendingSubstitute != substitution.pending) {
       return exchange(backendFunctions().*substitution.callerRun, hSession, pInput, ulInputLen, pOutput, pulOutputLen);
+    }
+    if (substitution.pending == PendingSubstitute::EncryptForDecrypt &&
+        refusedOverlongRawInput(hSession, pInput, ulInputLen)) {
+      state->pendingSubstitute = PendingSubstitute::None;
+      return CKR_ENCRYPTED_DATA_LEN_RANGE;
     }
     const CK_RV rv =
         exchange(backendFunctions().*substitution.backendRun, hSession, pInput, ulInputLen, pOutput, pulOutputLen);

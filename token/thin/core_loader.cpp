@@ -40,9 +40,18 @@ std::string corePath() {
 }
 
 // Keeps up to kNamespaceKeys of this side's free first-level keys taken for the core's
-// namespace, the highest numbers first, and returns them as a mask.
+// namespace, the highest numbers first, and returns them as a mask; 0, with every key
+// given back, when fewer than kMinNamespaceKeys are free.
 KeyMask reserveNamespaceKeys() {
   const std::vector<pthread_key_t> taken = takeFreeFirstLevelKeys();
+  if (taken.size() < kMinNamespaceKeys) {
+    releaseKeys(taken, 0, /*inverted=*/true);
+    std::fprintf(stderr,
+                 "libzorvelP11: %zu of %u thread keys are free, the token backend needs %u; the application "
+                 "holds the others\n",
+                 taken.size(), kFirstLevelKeys, kMinNamespaceKeys);
+    return 0;
+  }
   KeyMask mask = 0;
   const std::size_t first = taken.size() > kNamespaceKeys ? taken.size() - kNamespaceKeys : 0;
   for (std::size_t i = first; i < taken.size(); ++i) mask |= KeyMask{1} << taken[i];
@@ -50,20 +59,31 @@ KeyMask reserveNamespaceKeys() {
   return mask;
 }
 
+void giveBack(KeyMask keys) {
+  for (pthread_key_t key = 0; key < kFirstLevelKeys; ++key) {
+    if ((keys >> key) & 1u) pthread_key_delete(key);
+  }
+}
+
 void loadOnce() {
+  // Before anything in the namespace can make a key.
+  const KeyMask namespaceKeys = reserveNamespaceKeys();
+  if (namespaceKeys == 0) return;
   const std::string path = corePath();
   void *handle = dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     std::fprintf(stderr, "libzorvelP11: cannot load %s: %s\n", path.c_str(), dlerror());
+    giveBack(namespaceKeys);
     return;
   }
   auto entry = reinterpret_cast<ZorvelCoreInterfaceFn>(dlsym(handle, ZORVEL_CORE_INTERFACE_SYMBOL));
   const ZorvelCoreInterface *core = entry != nullptr ? entry() : nullptr;
   if (core == nullptr || core->interfaceVersion != ZORVEL_CORE_INTERFACE_VERSION) {
     std::fprintf(stderr, "libzorvelP11: %s is not a matching core library\n", path.c_str());
+    giveBack(namespaceKeys);
     return;
   }
-  core->adoptThreadKeys(reserveNamespaceKeys());
+  core->adoptThreadKeys(namespaceKeys);
   g_core.store(core, std::memory_order_release);
 }
 

@@ -1,0 +1,245 @@
+// Throughput of RSA-2048 signatures on one token session, directly and through the
+// engine, and of a 1 MiB digest on the token against software.
+//
+//   zorvel_pkey_bench ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]
+//
+// Runs in a folder prepared by scripts/with-token.sh; it writes the engine's
+// configuration below that folder.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <openssl/engine.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+
+#include "pkcs11.h"
+#include "rsa_token_keys.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+using Bytes = std::vector<unsigned char>;
+
+// The engine's exported process context (its leading fields).
+struct engine_ctx_view {
+    int open;
+    CK_SESSION_HANDLE session;
+};
+
+double seconds = 2.0;
+
+struct result {
+    double perSecond; // successful operations per second
+    long failures;
+};
+
+// Runs op on `threads` threads for the configured time.
+result rate(int threads, const std::function<bool()> &op)
+{
+    std::vector<long> counts(threads, 0);
+    std::vector<long> failed(threads, 0);
+    const auto end = clock_type::now() + std::chrono::duration<double>(seconds);
+    std::vector<std::thread> pool;
+    const auto start = clock_type::now();
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] {
+            while (clock_type::now() < end) {
+                if (op())
+                    ++counts[t];
+                else
+                    ++failed[t];
+            }
+        });
+    for (std::thread &thread : pool)
+        thread.join();
+    const double elapsed = std::chrono::duration<double>(clock_type::now() - start).count();
+    result r = {0, 0};
+    for (int t = 0; t < threads; ++t) {
+        r.perSecond += counts[t];
+        r.failures += failed[t];
+    }
+    r.perSecond /= elapsed;
+    return r;
+}
+
+result digest_rate(const EVP_MD *md, ENGINE *e, const Bytes &data)
+{
+    return rate(1, [&] {
+        unsigned char out[EVP_MAX_MD_SIZE];
+        unsigned int len = 0;
+        return EVP_Digest(data.data(), data.size(), out, &len, md, e) == 1;
+    });
+}
+
+// The RSA method signs with C_Sign (enableSSLv3), the same token work as the key method.
+// The trace is limited to LOG_ERR and above (ZORVEL_BENCH_TRACE_LEVEL), since a syslog
+// line per step costs more than the signature where no syslog daemon listens.
+void write_config(const char *library)
+{
+    mkdir("etc", 0755);
+    mkdir("etc/zorvel", 0755);
+    const char *pin = std::getenv("ZORVEL_TEST_USER_PIN");
+    std::ofstream cfg("etc/zorvel/zorvel.cfg");
+    cfg << "zorvel: { openssl: { lib = \"" << library << "\"; user_pin = \"" << (pin ? pin : "")
+        << "\"; slotId = 0; enableRSA = true; enableSSLv3 = true; enableDigest = true; enableTrcLvl = true; };\n"
+        << "  log: { trace_level = " << (std::getenv("ZORVEL_BENCH_TRACE_LEVEL") ? std::getenv("ZORVEL_BENCH_TRACE_LEVEL") : "3")
+        << "; }; };\n";
+}
+
+ENGINE *load_engine(const char *path)
+{
+    ENGINE_load_dynamic();
+    ENGINE *e = ENGINE_by_id("dynamic");
+    if (e == nullptr || !ENGINE_ctrl_cmd_string(e, "SO_PATH", path, 0) || !ENGINE_ctrl_cmd_string(e, "ID", "zorvel", 0)
+        || !ENGINE_ctrl_cmd_string(e, "LOAD", nullptr, 0) || !ENGINE_init(e)) {
+        ERR_print_errors_fp(stderr);
+        return nullptr;
+    }
+    return e;
+}
+
+// The private-key object of the key on the token, found on `session`.
+CK_OBJECT_HANDLE find_private_key(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, const EVP_PKEY *key)
+{
+    Bytes n = key_param(key, "n");
+    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_MODULUS, n.data(), n.size()}};
+    CK_OBJECT_HANDLE handle = 0;
+    CK_ULONG count = 0;
+    if (f->C_FindObjectsInit(session, tmpl, 2) != CKR_OK)
+        return 0;
+    f->C_FindObjects(session, &handle, 1, &count);
+    f->C_FindObjectsFinal(session);
+    return count == 1 ? handle : 0;
+}
+
+void report(const char *what, const result &r, const result *baseline, const char *baselineName)
+{
+    std::printf("  %-36s %9.1f /s", what, r.perSecond);
+    if (baseline != nullptr && baseline->perSecond > 0)
+        std::printf("   %6.3f of %s", r.perSecond / baseline->perSecond, baselineName);
+    if (r.failures > 0)
+        std::printf("   (%ld failed)", r.failures);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]\n", argv[0]);
+        return 2;
+    }
+    if (argc > 3)
+        seconds = std::atof(argv[3]);
+
+    // Software digest first: once the engine is bound, its digests serve all of them.
+    Bytes mebibyte(1 << 20, 0x5a);
+    const result softwareDigest = digest_rate(EVP_sha256(), nullptr, mebibyte);
+
+    write_config(argv[2]);
+    ENGINE *e = load_engine(argv[1]);
+    if (e == nullptr)
+        return 1;
+    EVP_PKEY *key = make_software_rsa(2048);
+    EVP_PKEY *engineKey = engine_pkey_copy(e, key, false);
+    TokenKeys keys;
+    if (key == nullptr || engineKey == nullptr || !keys.open(argv[2]) || !keys.import_pair(key)) {
+        std::fprintf(stderr, "no key on the token\n");
+        return 1;
+    }
+
+    const Bytes digest(32, 0x11);
+    const unsigned char message[] = "benchmark message";
+    auto key_method_sign = [&] {
+        EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(engineKey, e);
+        unsigned char sig[256];
+        size_t len = sizeof sig;
+        bool ok = ctx != nullptr && EVP_PKEY_sign_init(ctx) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha256()) == 1
+                  && EVP_PKEY_sign(ctx, sig, &len, digest.data(), digest.size()) == 1;
+        EVP_PKEY_CTX_free(ctx);
+        return ok;
+    };
+    if (!key_method_sign()) { // also creates the engine's context and caches the handle
+        ERR_print_errors_fp(stderr);
+        return 1;
+    }
+
+    // The engine's session and the token's function list, for the direct calls.
+    void *engineLib = dlopen(argv[1], RTLD_NOW | RTLD_NOLOAD);
+    void *tokenLib = dlopen(argv[2], RTLD_NOW | RTLD_NOLOAD);
+    auto **ctxp = engineLib ? static_cast<engine_ctx_view **>(dlsym(engineLib, "pZorvelCtx")) : nullptr;
+    auto getList = tokenLib ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(tokenLib, "C_GetFunctionList")) : nullptr;
+    CK_FUNCTION_LIST_PTR f = nullptr;
+    if (ctxp == nullptr || *ctxp == nullptr || getList == nullptr || getList(&f) != CKR_OK) {
+        std::fprintf(stderr, "engine session or token functions not found\n");
+        return 1;
+    }
+    const CK_SESSION_HANDLE session = (*ctxp)->session;
+    const CK_OBJECT_HANDLE privateKey = find_private_key(f, session, key);
+    RSA *rsa = EVP_PKEY_get1_RSA(engineKey);
+
+    // The SHA-256 DigestInfo, as the engine sends it with CKM_RSA_PKCS.
+    const unsigned char prefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                    0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    Bytes digestInfo(sizeof prefix + digest.size());
+    std::copy(prefix, prefix + sizeof prefix, digestInfo.begin());
+    std::copy(digest.begin(), digest.end(), digestInfo.begin() + sizeof prefix);
+    std::mutex pairLock; // like the engine: Init and Sign in one hold
+    auto direct = [&] {
+        CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
+        unsigned char sig[256];
+        CK_ULONG len = sizeof sig;
+        std::lock_guard<std::mutex> guard(pairLock);
+        return f->C_SignInit(session, &mechanism, privateKey) == CKR_OK
+               && f->C_Sign(session, digestInfo.data(), digestInfo.size(), sig, &len) == CKR_OK;
+    };
+    auto rsa_method = [&] {
+        unsigned char sig[256];
+        unsigned int len = 0;
+        return RSA_sign(NID_sha256, digest.data(), static_cast<unsigned int>(digest.size()), sig, &len, rsa) == 1;
+    };
+    auto digest_sign = [&] {
+        EVP_MD_CTX *md = EVP_MD_CTX_new();
+        unsigned char sig[256];
+        size_t len = sizeof sig;
+        bool ok = EVP_DigestSignInit(md, nullptr, EVP_sha256(), e, engineKey) == 1
+                  && EVP_DigestSign(md, sig, &len, message, sizeof message) == 1;
+        EVP_MD_CTX_free(md);
+        ERR_clear_error();
+        return ok;
+    };
+
+    std::printf("RSA-2048 signatures of a SHA-256 digest on one token session (%.1f s each)\n", seconds);
+    for (int threads : {1, 8}) {
+        std::printf(" %d thread%s\n", threads, threads > 1 ? "s" : "");
+        const result d = rate(threads, direct);
+        report("direct C_SignInit + C_Sign", d, nullptr, "");
+        report("engine RSA method (RSA_sign)", rate(threads, rsa_method), &d, "direct");
+        report("engine key method (EVP_PKEY_sign)", rate(threads, key_method_sign), &d, "direct");
+        report("EVP_DigestSign (digest on the token)", rate(threads, digest_sign), &d, "direct");
+    }
+    std::printf("SHA-256 of 1 MiB\n");
+    report("software", softwareDigest, nullptr, "");
+    report("engine (token)", digest_rate(ENGINE_get_digest(e, NID_sha256), e, mebibyte), &softwareDigest, "software");
+
+    RSA_free(rsa);
+    EVP_PKEY_free(engineKey);
+    EVP_PKEY_free(key);
+    ENGINE_finish(e);
+    ENGINE_free(e);
+    return 0;
+}

@@ -1,0 +1,24 @@
+# The RSA key method (parameters, mechanisms, DigestInfo, operations), the token digests
+# and the random-number method.
+
+# What needs neither a token nor the engine core's functions: the parameter records,
+# the mechanism builder and the DigestInfo encoding. The unit tests link it alone.
+add_library(ezorvel_pkey_params STATIC
+  src/e_zorvel_hash_table.cpp
+  src/e_zorvel_pkey_params.cpp
+  src/e_zorvel_pkey_mech.cpp
+)
+target_include_directories(ezorvel_pkey_params PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
+target_link_libraries(ezorvel_pkey_params PUBLIC zorvel_pkcs11_headers OpenSSL::Crypto)
+target_compile_definitions(ezorvel_pkey_params PUBLIC OPENSSL_API_COMPAT=10100)
+
+# The bind hooks live here: they must be objects of the library, not archive members.
+target_sources(ezorvel_objects PRIVATE
+  src/e_zorvel_pkey.cpp
+  src/e_zorvel_pkey_ops.cpp
+  src/e_zorvel_pkey_soft.cpp
+  src/e_zorvel_digest.cpp
+  src/e_zorvel_rand.cpp
+)
+target_link_libraries(ezorvel_objects PUBLIC ezorvel_pkey_params)
+add_subdirectory(bench)

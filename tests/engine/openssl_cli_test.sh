@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The engine as a user drives it with the openssl command line, against the stand-in:
+#   openssl_cli_test.sh ENGINES_DIR TOKEN_LIBRARY
+# Runs in the token folder that with-token.sh prepares; every result made with the engine
+# is checked with plain openssl (no engine).
+set -uo pipefail
+engines="$1"
+library="$2"
+export OPENSSL_ENGINES="$engines"
+failures=0
+
+check() { # check NAME COMMAND...: runs the command, reports it
+  local name="$1"; shift
+  if "$@" >"out.$name" 2>&1; then
+    echo "ok   $name"
+  else
+    echo "FAIL $name"; sed 's/^/     /' "out.$name"; failures=$((failures + 1))
+  fi
+}
+
+mkdir -p etc/zorvel
+cat > etc/zorvel/zorvel.cfg <<CFG
+zorvel: {
+  openssl: {
+    lib = "$library";
+    user_pin = "${ZORVEL_TEST_USER_PIN}";
+    slotId = 0;
+    enableRSA = true;
+    enableDigest = true;
+    enableRand = true;
+  };
+};
+CFG
+
+E=(-engine zorvel)
+printf 'the message signed on the token\n' > message.txt
+openssl dgst -sha256 -binary message.txt > message.sha256
+
+check genpkey openssl genpkey "${E[@]}" -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out key.pem
+check pubout openssl rsa -in key.pem -pubout -out pub.pem
+
+check sign_pkcs1 openssl pkeyutl -sign "${E[@]}" -inkey key.pem -in message.sha256 -pkeyopt digest:sha256 -out pkcs1.sig
+check verify_pkcs1 openssl pkeyutl -verify -pubin -inkey pub.pem -in message.sha256 -sigfile pkcs1.sig -pkeyopt digest:sha256
+
+pss=(-pkeyopt digest:sha256 -pkeyopt rsa_padding_mode:pss -pkeyopt rsa_pss_saltlen:digest)
+check sign_pss openssl pkeyutl -sign "${E[@]}" -inkey key.pem -in message.sha256 "${pss[@]}" -out pss.sig
+check verify_pss openssl pkeyutl -verify -pubin -inkey pub.pem -in message.sha256 -sigfile pss.sig "${pss[@]}"
+
+printf 'secret for the token\n' > plain.txt
+oaep=(-pkeyopt rsa_padding_mode:oaep -pkeyopt rsa_oaep_md:sha1)
+check encrypt_oaep_sha1 openssl pkeyutl -encrypt -pubin -inkey pub.pem -in plain.txt -out oaep.bin "${oaep[@]}"
+check decrypt_oaep_sha1 openssl pkeyutl -decrypt "${E[@]}" -inkey key.pem -in oaep.bin -out oaep.txt "${oaep[@]}"
+check oaep_sha1_round_trip cmp plain.txt oaep.txt
+
+# X.509 signing needs the key through the engine's loader (-keyform engine): OpenSSL 3
+# cannot sign a certificate with a provider key through an engine's key method.
+check req_pkcs1 openssl req -new -x509 "${E[@]}" -keyform engine -key key.pem -subj /CN=zorvel-pkcs1 -days 2 -sha256 -out pkcs1.pem
+check verify_cert_pkcs1 openssl verify -CAfile pkcs1.pem pkcs1.pem
+check req_pss openssl req -new -x509 "${E[@]}" -keyform engine -key key.pem -subj /CN=zorvel-pss -days 2 -sha256 \
+  -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:digest -out pss.pem
+check verify_cert_pss openssl verify -CAfile pss.pem pss.pem
+check cert_is_pss grep -q rsassaPss <(openssl x509 -in pss.pem -noout -text)
+
+# A chain that is not on the token: every signature check runs through the key method,
+# which verifies in software.
+check ca openssl req -new -x509 -newkey rsa:2048 -nodes -keyout ca.key -subj /CN=software-ca -days 2 -out ca.pem
+check leaf_csr openssl req -new -newkey rsa:2048 -nodes -keyout leaf.key -subj /CN=software-leaf -out leaf.csr
+check leaf openssl x509 -req -in leaf.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -out leaf.pem
+check leaf_pss openssl x509 -req -in leaf.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+  -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:max -out leaf-pss.pem
+check verify_chain_engine openssl verify "${E[@]}" -CAfile ca.pem leaf.pem
+check verify_chain_pss_engine openssl verify "${E[@]}" -CAfile ca.pem leaf-pss.pem
+
+head -c 300000 /dev/urandom > data.bin
+for md in md5 sha1 sha224 sha256 sha384 sha512; do
+  check "dgst_$md" bash -c "[ \"\$(openssl dgst -$md -engine zorvel -r data.bin 2>/dev/null | cut -d' ' -f1)\" = \
+\"\$(openssl dgst -$md -r data.bin | cut -d' ' -f1)\" ]"
+done
+
+check rand bash -c "openssl rand -engine zorvel -hex 32 2>/dev/null | grep -Eqx '[0-9a-f]{64}'"
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
