@@ -381,7 +381,7 @@ TEST(PkeyControls, PssSettingsReadBackAsX509SigningAsksForThem)
 TEST(PkeyControls, UnknownCommandsAreNotHandled)
 {
     params_ptr p = new_params();
-    for (int command : {EVP_PKEY_CTRL_RSA_OAEP_MD, EVP_PKEY_CTRL_RSA_MGF1_MD, 0x2000, -1})
+    for (int command : {EVP_PKEY_CTRL_RSA_OAEP_MD, EVP_PKEY_CTRL_RSA_OAEP_LABEL, 0x2000, -1})
         EXPECT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), command, 0, nullptr), 0) << command;
     EXPECT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_DIGESTINIT, 0, nullptr), 1);
 }
