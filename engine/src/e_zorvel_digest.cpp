@@ -145,6 +145,12 @@ int digest_init(EVP_MD_CTX *ctx, int nid)
     CK_RV rv = CKR_OK;
     digest_failure failure = digest_failure::none;
     zorvel_enter_mutex();
+    if (active_owner != 0 && (digest_session_ctx != zctx || digest_session_main != zctx->session)) {
+        // The running digest lived on a session of an earlier process context (the
+        // parent's, in a child after fork): it is gone with that context.
+        active_owner = 0;
+        active_session = 0;
+    }
     if (active_owner != 0 && active_owner != state->owner) {
         failure = digest_failure::busy;
     } else {

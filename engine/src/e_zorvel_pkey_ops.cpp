@@ -214,6 +214,57 @@ int no_token_object(int function, const char *what)
     return 0;
 }
 
+// The DigestInfo of the digest, signed into p or verified against q with CKM_RSA_PKCS.
+bool digest_info_on_token(zorvel_ctx *ctx, int op, RSA *rsa, CK_OBJECT_HANDLE handle, unsigned char *p,
+                          size_t *plen, const unsigned char *digest, size_t digestLen, const unsigned char *q,
+                          size_t qlen)
+{
+    const int F = ZORVEL_F_RSA_PRIVATE_SIGN;
+    const size_t k = static_cast<size_t>(RSA_size(rsa));
+    mechanism mech(F, "RSA pkey op with DigestInfo");
+    if (mech.get() == nullptr)
+        return false;
+
+    unsigned char *der = nullptr;
+    size_t derLen = 0;
+    switch (zorvel_digest_info_encode(zorvel_rsa_hashType, digest, digestLen, &der, &derLen)) {
+    case ZORVEL_DIGEST_INFO_OK:
+        break;
+    case ZORVEL_DIGEST_INFO_UNKNOWN_ALGORITHM:
+        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_UNKNOWN_ALGORITHM_TYPE, __LINE__);
+        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown algorithm type");
+        return false;
+    case ZORVEL_DIGEST_INFO_UNKNOWN_OID:
+        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD, __LINE__);
+        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown Alg. OID");
+        return false;
+    case ZORVEL_DIGEST_INFO_NO_MEMORY:
+        ERR_ZORVEL_error(F, ERR_R_MALLOC_FAILURE, __LINE__);
+        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, out of mem");
+        return false;
+    }
+    zorvel_buffer encoding(der, derLen);
+    OPENSSL_clear_free(der, derLen);
+    if (!encoding.ok()) {
+        ERR_ZORVEL_error(F, ERR_R_MALLOC_FAILURE, __LINE__);
+        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, out of mem");
+        return false;
+    }
+    // PKCS#1 v1.5 block type 1 needs 11 bytes beside the encoding.
+    if (encoding.size() + 10 >= k) {
+        ERR_ZORVEL_error(F, kDigestTooBigForKey, __LINE__);
+        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, digest too large for this key");
+        return false;
+    }
+
+    mech.get()->mechanism = CKM_RSA_PKCS;
+    if (op)
+        return run_on_token(F, kDigestInfoSignTexts, ZORVEL_TOKEN_SIGN, ctx, mech.get(), handle, encoding.get(),
+                            encoding.size(), p, plen);
+    return verify_on_token(F, kDigestInfoVerifyTexts, ctx, mech.get(), handle, encoding.get(), encoding.size(), q,
+                           qlen);
+}
+
 // Signs (op 1: p the signature buffer, plen its capacity and length, q the digest) or
 // verifies (op 0: p the digest, plen its length, q the signature) the DigestInfo of a
 // digest with CKM_RSA_PKCS, so that the token does not hash the digest again.
@@ -240,51 +291,9 @@ int op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, siz
     CK_OBJECT_HANDLE handle = token_object(ctx, rsa, op ? 1 : 0, "RSA pkey op with DigestInfo");
     if (handle == 0)
         return no_token_object(F, "RSA pkey op with DigestInfo");
-    mechanism mech(F, "RSA pkey op with DigestInfo");
-    if (mech.get() == nullptr)
+    if (!digest_info_on_token(ctx, op, rsa, handle, p, plen, digest, digestLen, q, qlen))
         return 0;
-
-    unsigned char *der = nullptr;
-    size_t derLen = 0;
-    switch (zorvel_digest_info_encode(zorvel_rsa_hashType, digest, digestLen, &der, &derLen)) {
-    case ZORVEL_DIGEST_INFO_OK:
-        break;
-    case ZORVEL_DIGEST_INFO_UNKNOWN_ALGORITHM:
-        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_UNKNOWN_ALGORITHM_TYPE, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown algorithm type");
-        return 0;
-    case ZORVEL_DIGEST_INFO_UNKNOWN_OID:
-        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown Alg. OID");
-        return 0;
-    case ZORVEL_DIGEST_INFO_NO_MEMORY:
-        ERR_ZORVEL_error(F, ERR_R_MALLOC_FAILURE, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, out of mem");
-        return 0;
-    }
-    zorvel_buffer encoding(der, derLen);
-    OPENSSL_clear_free(der, derLen);
-    if (!encoding.ok()) {
-        ERR_ZORVEL_error(F, ERR_R_MALLOC_FAILURE, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, out of mem");
-        return 0;
-    }
-    // PKCS#1 v1.5 block type 1 needs 11 bytes beside the encoding.
-    if (encoding.size() + 10 >= k) {
-        ERR_ZORVEL_error(F, kDigestTooBigForKey, __LINE__);
-        zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, digest too large for this key");
-        return 0;
-    }
-
-    mech.get()->mechanism = CKM_RSA_PKCS;
-    if (op) {
-        if (!run_on_token(F, kDigestInfoSignTexts, ZORVEL_TOKEN_SIGN, ctx, mech.get(), handle, encoding.get(),
-                          encoding.size(), p, plen))
-            return 0;
-    } else if (!verify_on_token(F, kDigestInfoVerifyTexts, ctx, mech.get(), handle, encoding.get(), encoding.size(),
-                                q, qlen)) {
-        return 0;
-    }
+    // The encoding and the mechanism are released by now.
     clear_input_copy();
     return 1;
 }
@@ -377,12 +386,12 @@ int zorvel_rsa_pkey_verify(EVP_PKEY_CTX *pctx, const unsigned char *sig, size_t 
     operation op(pctx);
     if (!op.ok())
         return no_key(F, "RSA pkey verify");
+    CK_OBJECT_HANDLE handle = public_token_object(ctx, op.rsa(), "RSA pkey verify");
     if (!zorvel_check_data_len_for_hash(static_cast<int>(tbslen))) {
         ERR_ZORVEL_error(F, ZORVEL_R_INVALID_HASH_LENGTH, __LINE__);
         zorvel_log(LOG_ERR, "RSA pkey verify, invalid data length (%zu) for hash type", tbslen);
         return 0;
     }
-    CK_OBJECT_HANDLE handle = public_token_object(ctx, op.rsa(), "RSA pkey verify");
     if (handle == 0) {
         // Public-key operation: without a token object, OpenSSL's software verifies.
         return zorvel_rsa_soft_verify(op.rsa(), op.params()->sLen == RSA_PSS_SALTLEN_AUTO ? RSA_PSS_SALTLEN_AUTO

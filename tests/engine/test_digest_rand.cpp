@@ -152,6 +152,24 @@ TEST_F(EngineDigestTest, ContextFreedMidDigestEndsIt)
     EXPECT_EQ(finish(next.get()), kAbc[0].abc);
 }
 
+TEST_F(EngineDigestTest, ChildAfterForkIsNotBlockedByTheParentsRunningDigest)
+{
+    md_ctx_ptr running = started(NID_sha256);
+    update(running.get(), "a");
+    EXPECT_EQ(engine_harness::in_child([&] {
+                  md_ctx_ptr child = started(NID_sha1);
+                  update(child.get(), "abc");
+                  EXPECT_EQ(finish(child.get()), kAbc[1].abc);
+                  running.reset(); // the parent's digest is not the child's to end
+                  md_ctx_ptr again = started(NID_md5);
+                  update(again.get(), "abc");
+                  EXPECT_EQ(finish(again.get()), kAbc[0].abc);
+              }),
+              0);
+    update(running.get(), "bc");
+    EXPECT_EQ(finish(running.get()), kAbc[3].abc);
+}
+
 TEST_F(EngineDigestTest, ContextReinitialisedMidDigestStartsAfresh)
 {
     md_ctx_ptr ctx = started(NID_sha256);

@@ -279,6 +279,88 @@ TEST_F(PkeyMethodTest, DigestInfoTooLargeForTheKeyIsRefusedBeforeTheToken)
     EXPECT_TRUE(engine_harness::logged("RSA pkey op with DigestInfo, digest too large for this key"));
 }
 
+// The trace of a PKCS#1 v1.5 signature and verification of a SHA-256 digest on a key
+// whose handle is cached: each line's priority and text after the prefix, in order. A
+// line ending in "object handle " is followed by the handle.
+using Trace = std::vector<std::pair<int, std::string>>;
+
+void expect_trace(const Trace &expected, const std::string &what)
+{
+    const std::vector<syslog_capture::line> captured = syslog_capture::lines();
+    const std::vector<std::string> messages = engine_harness::log_messages();
+    std::string all;
+    for (size_t i = 0; i < messages.size(); ++i)
+        all += std::to_string(captured[i].priority) + " " + messages[i] + "\n";
+    ASSERT_EQ(messages.size(), expected.size()) << what << ":\n" << all;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::string &line = messages[i];
+        const std::string &want = expected[i].second;
+        const bool handleLine = want.size() > 14 && want.compare(want.size() - 14, 14, "object handle ") == 0;
+        EXPECT_EQ(handleLine ? line.substr(0, want.size()) : line, want) << what << " line " << i;
+        EXPECT_EQ(captured[i].priority, expected[i].first) << what << " line " << i << ": " << line;
+    }
+}
+
+TEST_F(PkeyMethodTest, DigestInfoTraceLineByLine)
+{
+    const Trace hashCheck = {{LOG_DEBUG, "check hash for data len 32"}, {LOG_DEBUG, "check hash for data len, sha256"}};
+    const Trace pkcs1Mechanism = {{LOG_DEBUG, "check mech for RSA pkey"},
+                                  {LOG_DEBUG, "check mech for RSA pkey, RSA_PKCS1_PADDING"}};
+    auto join = [](std::initializer_list<Trace> parts) {
+        Trace all;
+        for (const Trace &part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const Trace context = {{LOG_DEBUG, "get ctx"}, {LOG_DEBUG, "entering mutex"}, {LOG_DEBUG, "leaving mutex"}};
+    auto cachedHandle = [](const std::string &what) {
+        return Trace{{LOG_DEBUG, "fetch RSA handle"},
+                     {LOG_DEBUG, "entering mutex"},
+                     {LOG_DEBUG, "leaving mutex"},
+                     {LOG_DEBUG, what + ", object handle "}};
+    };
+    auto digestInfo = [&](size_t qlen) {
+        return join({{{LOG_DEBUG, "RSA pkey must use DigestInfo"},
+                      {LOG_DEBUG, "free RSA pkey mechanism"},
+                      {LOG_DEBUG, "RSA pkey op with DigestInfo"},
+                      {LOG_DEBUG, "RSA pkey op with DigestInfo, modulusLen 256 dataLen " + std::to_string(qlen)}},
+                     hashCheck,
+                     cachedHandle("RSA pkey op with DigestInfo"),
+                     pkcs1Mechanism,
+                     {{LOG_DEBUG, "entering mutex"},
+                      {LOG_DEBUG, "leaving mutex"},
+                      {LOG_DEBUG, "free RSA pkey mechanism"},
+                      {LOG_DEBUG, "clear cached input data"}}});
+    };
+
+    const Bytes tbs = digest_of(32);
+    pkey_ctx_ptr ctx = engine_ctx(onToken_);
+    ASSERT_FALSE(run(ctx.get(), EVP_PKEY_sign_init, EVP_PKEY_sign, {{"digest", "sha256"}}, tbs).empty()); // caches
+    Bytes sig(kModulusLen);
+    size_t len = sig.size();
+    syslog_capture::reset();
+    ASSERT_EQ(EVP_PKEY_sign(ctx.get(), sig.data(), &len, tbs.data(), tbs.size()), 1) << drained_errors();
+    expect_trace(join({{{LOG_DEBUG, "RSA pkey sign, tbs len 32"}},
+                       context,
+                       {{LOG_DEBUG, "RSA pkey sign, modulusLen 256 dataLen 32"}},
+                       hashCheck,
+                       cachedHandle("RSA pkey sign"),
+                       pkcs1Mechanism,
+                       digestInfo(32)}),
+                 "sign");
+
+    ASSERT_EQ(verify(ctx.get(), {{"digest", "sha256"}}, sig, tbs), 1) << drained_errors();
+    syslog_capture::reset();
+    ASSERT_EQ(EVP_PKEY_verify(ctx.get(), sig.data(), sig.size(), tbs.data(), tbs.size()), 1) << drained_errors();
+    expect_trace(join({{{LOG_DEBUG, "RSA pkey verify, siglen 256 tbslen 32"}},
+                       context,
+                       cachedHandle("RSA pkey verify"),
+                       hashCheck,
+                       pkcs1Mechanism,
+                       digestInfo(kModulusLen)}),
+                 "verify");
+}
+
 // ---- encryption ----
 
 struct crypt_case {

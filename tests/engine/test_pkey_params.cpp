@@ -11,6 +11,7 @@
 #include <openssl/obj_mac.h>
 #include <openssl/rsa.h>
 
+#include "e_zorvel_hash_table.h"
 #include "e_zorvel_internal.h"
 #include "e_zorvel_pkey_mech.h"
 #include "e_zorvel_pkey_params.h"
@@ -319,6 +320,35 @@ INSTANTIATE_TEST_SUITE_P(
                  CKM_SHA_1_HMAC, CKG_MGF1_SHA1, 64}),
     [](const ::testing::TestParamInfo<pss_case> &info) { return std::string(info.param.name); });
 
+// ---- the digests' codes, as control strings name them ----
+
+TEST(DigestCodes, EachNameCarriesTheCodesOfItsDigest)
+{
+    struct {
+        const char *name;
+        int nid;
+        size_t size;
+        CK_ULONG digest, hmac, mgf1, pkcs1Sign;
+    } cases[] = {
+        {"md5", 4, 16, 0x210, 0x211, 0, 0x05},       {"sha1", 64, 20, 0x220, 0x221, 1, 0x06},
+        {"sha224", 675, 28, 0x255, 0x256, 5, 0x46}, {"sha256", 672, 32, 0x250, 0x251, 2, 0x40},
+        {"sha384", 673, 48, 0x260, 0x261, 3, 0x41}, {"sha512", 674, 64, 0x270, 0x271, 4, 0x42},
+    };
+    for (const auto &c : cases) {
+        const zorvel_hash_info *h = zorvel_hash_by_name(c.name);
+        ASSERT_NE(h, nullptr) << c.name;
+        EXPECT_EQ(h->nid, c.nid) << c.name;
+        EXPECT_EQ(h->size, c.size) << c.name;
+        EXPECT_EQ(h->digest, c.digest) << c.name;
+        EXPECT_EQ(h->hmac, c.hmac) << c.name;
+        EXPECT_EQ(h->mgf1, c.mgf1) << c.name;
+        EXPECT_EQ(h->pkcs1Sign, c.pkcs1Sign) << c.name;
+        EXPECT_EQ(zorvel_hash_by_hmac(c.hmac), h) << c.name;
+    }
+    for (const char *name : {"SHA256", "sha3-256", "sha512-256", "md4", ""})
+        EXPECT_EQ(zorvel_hash_by_name(name), nullptr) << name;
+}
+
 // ---- numeric controls ----
 
 TEST(PkeyControls, GetPaddingAnswersTheModeAndChangesNothing)
@@ -381,7 +411,7 @@ TEST(PkeyControls, PssSettingsReadBackAsX509SigningAsksForThem)
 TEST(PkeyControls, UnknownCommandsAreNotHandled)
 {
     params_ptr p = new_params();
-    for (int command : {EVP_PKEY_CTRL_RSA_OAEP_MD, EVP_PKEY_CTRL_RSA_MGF1_MD, 0x2000, -1})
+    for (int command : {EVP_PKEY_CTRL_RSA_OAEP_MD, EVP_PKEY_CTRL_RSA_OAEP_LABEL, 0x2000, -1})
         EXPECT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), command, 0, nullptr), 0) << command;
     EXPECT_EQ(zorvel_rsa_pkey_params_ctrl(p.get(), EVP_PKEY_CTRL_DIGESTINIT, 0, nullptr), 1);
 }
