@@ -46,11 +46,41 @@ pss=(-pkeyopt digest:sha256 -pkeyopt rsa_padding_mode:pss -pkeyopt rsa_pss_saltl
 check sign_pss openssl pkeyutl -sign "${E[@]}" -inkey key.pem -in message.sha256 "${pss[@]}" -out pss.sig
 check verify_pss openssl pkeyutl -verify -pubin -inkey pub.pem -in message.sha256 -sigfile pss.sig "${pss[@]}"
 
+# OAEP: plain.txt encrypted in software, decrypted with the engine on the token. Options
+# are given as lists of -pkeyopt values. The key file holds no private key (the key lives
+# on the token), so plain openssl cannot decrypt with it.
 printf 'secret for the token\n' > plain.txt
-oaep=(-pkeyopt rsa_padding_mode:oaep -pkeyopt rsa_oaep_md:sha1)
-check encrypt_oaep_sha1 openssl pkeyutl -encrypt -pubin -inkey pub.pem -in plain.txt -out oaep.bin "${oaep[@]}"
-check decrypt_oaep_sha1 openssl pkeyutl -decrypt "${E[@]}" -inkey key.pem -in oaep.bin -out oaep.txt "${oaep[@]}"
-check oaep_sha1_round_trip cmp plain.txt oaep.txt
+pkeyopts() { # pkeyopts ARRAY "VALUES": ARRAY=(-pkeyopt VALUE ...)
+  local -n into="$1"; local value; into=()
+  for value in $2; do into+=(-pkeyopt "$value"); done
+}
+decrypt_on_token() { # decrypt_on_token IN OUT "ENGINE OPTIONS"
+  local opts; pkeyopts opts "$3"
+  openssl pkeyutl -decrypt "${E[@]}" -inkey key.pem -in "$1" -out "$2" "${opts[@]}"
+}
+oaep_round_trip() { # oaep_round_trip CASE "SOFTWARE OPTIONS" "ENGINE OPTIONS"
+  local name="$1" soft; pkeyopts soft "$2"
+  check "encrypt_$name" openssl pkeyutl -encrypt -pubin -inkey pub.pem -in plain.txt -out "$name.bin" "${soft[@]}"
+  check "decrypt_$name" decrypt_on_token "$name.bin" "$name.txt" "$3"
+  check "${name}_round_trip" cmp plain.txt "$name.txt"
+}
+invalid_on_token() { # invalid_on_token IN "ENGINE OPTIONS": the token finds the block invalid
+  local out; out="$(decrypt_on_token "$1" invalid.txt "$2" 2>&1)" && { echo "decrypted"; return 1; }
+  grep -qF "C_Decrypt=0x00000040" <<<"$out" || { echo "$out"; return 1; } # CKR_ENCRYPTED_DATA_INVALID
+}
+fails() { ! "$@"; }
+
+sha1="rsa_padding_mode:oaep rsa_oaep_md:sha1"
+sha256="rsa_padding_mode:oaep rsa_oaep_md:sha256"
+oaep_round_trip oaep_sha1 "$sha1" "$sha1"
+check decrypt_oaep_sha1_in_software fails openssl pkeyutl -decrypt -inkey key.pem -in oaep_sha1.bin \
+  -pkeyopt rsa_padding_mode:oaep -pkeyopt rsa_oaep_md:sha1
+oaep_round_trip oaep_sha256 "$sha256" "$sha256"
+oaep_round_trip oaep_sha256_mgf1_sha1 "$sha256 rsa_mgf1_md:sha1" "$sha256 rsa_mgf1_md:sha1"
+# The label: OpenSSL's rsa_oaep_label and the engine's hexseed both take hexadecimal.
+oaep_round_trip oaep_sha256_label "$sha256 rsa_oaep_label:5a6f7276656c" "$sha256 hexseed:5A6F7276656C"
+check decrypt_oaep_sha256_wrong_label invalid_on_token oaep_sha256_label.bin "$sha256 hexseed:5a6f7276656d"
+check decrypt_oaep_sha256_without_label invalid_on_token oaep_sha256_label.bin "$sha256"
 
 # X.509 signing needs the key through the engine's loader (-keyform engine): OpenSSL 3
 # cannot sign a certificate with a provider key through an engine's key method.
