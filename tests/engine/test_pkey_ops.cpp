@@ -367,11 +367,21 @@ struct crypt_case {
     const char *name;
     Options options;
     size_t messageLen;
+    Options software = {}; // the same settings in OpenSSL's terms, where they differ
+    const Options &in_openssl_terms() const { return software.empty() ? options : software; }
 };
 
 [[maybe_unused]] void PrintTo(const crypt_case &c, std::ostream *os) { *os << c.name; }
 
 class PkeyEncryption : public PkeyCaseTest<crypt_case> {};
+
+// The trace names the token object the operation used, and no software fallback.
+void expect_run_on_the_token()
+{
+    EXPECT_TRUE(logged_token_object());
+    for (const std::string &line : engine_harness::log_messages())
+        EXPECT_EQ(line.find("SW fallback"), std::string::npos) << line;
+}
 
 TEST_P(PkeyEncryption, TokenEncryptionDecryptsInSoftware)
 {
@@ -379,17 +389,21 @@ TEST_P(PkeyEncryption, TokenEncryptionDecryptsInSoftware)
     const Bytes message = digest_of(c.messageLen);
     Bytes cipher = with_engine(onToken_, true, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
     ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
-    EXPECT_EQ(in_software(onToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
+    expect_run_on_the_token();
+    EXPECT_EQ(in_software(onToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.in_openssl_terms(), cipher), message);
 }
 
+// The engine's copy of the key holds only the public half: the private key is the
+// token's object alone.
 TEST_P(PkeyEncryption, SoftwareEncryptionDecryptsOnTheToken)
 {
     const crypt_case &c = GetParam();
     const Bytes message = digest_of(c.messageLen);
-    Bytes cipher = in_software(onToken_, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
+    Bytes cipher = in_software(onToken_, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.in_openssl_terms(), message);
     ASSERT_EQ(cipher.size(), kModulusLen);
-    EXPECT_EQ(with_engine(onToken_, false, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message)
+    EXPECT_EQ(with_engine(onToken_, true, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message)
         << drained_errors();
+    expect_run_on_the_token();
 }
 
 TEST_P(PkeyEncryption, KeyWithoutTokenObjectEncryptsInSoftware)
@@ -399,15 +413,48 @@ TEST_P(PkeyEncryption, KeyWithoutTokenObjectEncryptsInSoftware)
     Bytes cipher = with_engine(offToken_, true, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, c.options, message);
     ASSERT_EQ(cipher.size(), kModulusLen) << drained_errors();
     EXPECT_TRUE(engine_harness::logged("RSA pkey encrypt, object handle invalid. SW fallback"));
-    EXPECT_EQ(in_software(offToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.options, cipher), message);
+    EXPECT_EQ(in_software(offToken_, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, c.in_openssl_terms(), cipher), message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, PkeyEncryption,
-    ::testing::Values(crypt_case{"Pkcs1", {}, 100}, crypt_case{"Pkcs1Longest", {}, kModulusLen - 11},
-                      crypt_case{"OaepSha1", {{"rsa_padding_mode", "oaep"}}, 64},
-                      crypt_case{"OaepSha1Longest", {{"rsa_padding_mode", "oaep"}}, kModulusLen - 42}),
+    ::testing::Values(
+        crypt_case{"Pkcs1", {}, 100}, crypt_case{"Pkcs1Longest", {}, kModulusLen - 11},
+        crypt_case{"OaepSha1", {{"rsa_padding_mode", "oaep"}}, 64},
+        crypt_case{"OaepSha1Longest", {{"rsa_padding_mode", "oaep"}}, kModulusLen - 42},
+        crypt_case{"OaepSha256", {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_md", "sha256"}}, 64},
+        crypt_case{"OaepSha256Longest", {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_md", "sha256"}}, kModulusLen - 66},
+        crypt_case{"OaepSha512Mgf1Sha1",
+                   {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_md", "sha512"}, {"rsa_mgf1_md", "sha1"}},
+                   64},
+        crypt_case{"OaepSha256Label",
+                   {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_md", "sha256"}, {"hexseed", "5A6f72"}},
+                   48,
+                   {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_md", "sha256"}, {"rsa_oaep_label", "5a6f72"}}},
+        crypt_case{"OaepSha1Label",
+                   {{"rsa_padding_mode", "oaep"}, {"hexseed", "00ff"}},
+                   48,
+                   {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_label", "00ff"}}}),
     case_name<crypt_case>);
+
+// A block made with another label, or none, is refused by the token's decoding.
+TEST_F(PkeyMethodTest, OaepLabelOtherThanTheCiphertextsIsRefusedOnTheToken)
+{
+    const Options oaepSha256 = {{"rsa_padding_mode", "oaep"}, {"rsa_oaep_md", "sha256"}};
+    Options soft = oaepSha256;
+    soft.emplace_back("rsa_oaep_label", "5a6f72");
+    Options otherLabel = oaepSha256;
+    otherLabel.emplace_back("hexseed", "5a6f73");
+    const Bytes message = digest_of(32);
+    Bytes cipher = in_software(onToken_, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, soft, message);
+    ASSERT_EQ(cipher.size(), kModulusLen);
+    for (const Options &engine : {otherLabel, oaepSha256}) {
+        EXPECT_TRUE(with_engine(onToken_, true, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, engine, cipher).empty());
+        std::vector<error_entry> errors = engine_harness::take_errors();
+        EXPECT_TRUE(has_error(errors, "ZORVEL_F_RSA_PRIVATE_DECRYPT", ZORVEL_R_PKCS11_ERROR, "C_Decrypt=0x00000040"))
+            << describe(errors);
+    }
+}
 
 TEST_F(PkeyMethodTest, OaepSha256WithLabelInSoftwareForKeyWithoutTokenObject)
 {
