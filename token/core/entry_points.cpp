@@ -5,6 +5,7 @@
 #include "function_list.h"
 #include "key_sizes.h"
 #include "library.h"
+#include "namespace_openssl.h"
 #include "rsa_key_conventions.h"
 #include "thread_keys.h"
 
@@ -192,9 +193,11 @@ CK_RV waitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserv
   });
 }
 
-// Keeps every first-level key outside the namespace's share taken on this side.
+// Keeps every first-level key outside the namespace's share taken on this side; then,
+// with keys to make, sets up the namespace's libcrypto.
 void adoptThreadKeys(std::uint32_t namespaceKeys) {
   releaseKeys(takeFreeFirstLevelKeys(), namespaceKeys, /*inverted=*/false);
+  keepApplicationOpensslConfigOut();
 }
 
 void setHSM(unsigned int hsm) { library().selectedHsm.store(hsm); }
