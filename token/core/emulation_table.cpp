@@ -1,6 +1,8 @@
 // The table of emulations (emulation.h). The first row of the family that claims a call
 // carries it out; what no row claims goes to the module.
 #include "emulation.h"
+#include "oaep_emulation.h"
+#include "oaep_key_wrapping.h"
 #include "rsa_key_conventions.h"
 
 namespace zorvel::core {
@@ -18,6 +20,10 @@ constexpr Emulation kEmulations[] = {
      startPrivateKeyEncryption},
     {"RSA public-key raw decryption by encryption", Family::Decrypt, claimsPublicKeyDecryption,
      startPublicKeyDecryption},
+    {"OAEP encryption", Family::Encrypt, claimsEmulatedOaep, startOaepEncryption},
+    {"OAEP decryption", Family::Decrypt, claimsEmulatedOaep, startOaepDecryption},
+    {"OAEP key wrapping", Family::Wrap, claimsEmulatedOaep, wrapKeyWithOaep},
+    {"OAEP key unwrapping", Family::Unwrap, claimsEmulatedOaep, unwrapKeyWithOaep},
 #ifdef ZORVEL_STANDIN_TEST_EMULATION
     {"test MAC", Family::Sign, claimsTestMac, startTestMac},
 #endif
