@@ -1,6 +1,7 @@
 // The key-pair and derivation routines of the DSA and DH cases against the fake token:
 // the values they read reach the token as read, and no buffer outlives a routine or is
 // taken over from an earlier one, however the token answers.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -189,7 +190,7 @@ TEST_F(DomainKeyRoutines, DHDerivationPassesOnlyWhatTheTokenWrote)
                 attribute->ulValueLen = 8;
                 return CKR_OK;
             }
-            std::memcpy(attribute->pValue, row.written.data(), row.written.size());
+            std::copy(row.written.begin(), row.written.end(), static_cast<CK_BYTE*>(attribute->pValue));
             attribute->ulValueLen = row.reportedLength;
             return row.secondRead;
         };
