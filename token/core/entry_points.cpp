@@ -1,6 +1,7 @@
 // The standard function list of the core: the generic entry for every function, and
 // the functions that keep state of their own or translate beyond their first argument.
 #include "core_interface.h"
+#include "dh_key_pair_template.h"
 #include "forwarding.h"
 #include "function_list.h"
 #include "key_sizes.h"
@@ -227,6 +228,7 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_CloseAllSessions = closeAllSessions;
   list.C_GetSessionInfo = getSessionInfo;
   list.C_GenerateKey = generateKey;
+  list.C_GenerateKeyPair = generateKeyPairWithDhConventions;
   list.C_WaitForSlotEvent = waitForSlotEvent;
   operation_entries::setInto(&list);
   return list;

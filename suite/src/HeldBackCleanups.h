@@ -1,0 +1,16 @@
+// The cleanup tests that are registered after every other test, in this order: Multi,
+// AES, CAMELLIA, DH, DSA, DES3. A case's place and its tests' order come from
+// registration alone, so each still runs last in its own case.
+#pragma once
+
+#include "libC_GTest_Fixture.h"
+
+// Destroys every object that the fixture session can find.
+#define CLEANUP_PARTITION_TEST(Fixture, TestName)                                              \
+    TEST_F(Fixture, TestName)                                                                  \
+    {                                                                                          \
+        ASSERT_EQ(CKR_OK, CleanupPartition());                                                 \
+    }
+
+CLEANUP_PARTITION_TEST(libC_GTest_DH, CleanupPartition)
+CLEANUP_PARTITION_TEST(libC_GTest_DSA, CleanupPartition)
