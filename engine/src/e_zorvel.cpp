@@ -139,7 +139,7 @@ void zorvel_apply_trace_level(const config_t *cfg)
         return;
     int value = config_setting_get_int(level);
     if (value >= 0 && value <= 30)
-        setlogmask(static_cast<int>((1U << (static_cast<unsigned int>(value) + 1U)) - 1U));
+        zorvel_set_log_mask(static_cast<int>((1U << (static_cast<unsigned int>(value) + 1U)) - 1U));
     zorvel_log(LOG_INFO, "trace level enabled up to %i", value);
 }
 
@@ -227,6 +227,7 @@ int zorvel_bind(ENGINE *e, const char *id)
     zorvel_open_log();
     if (!zorvel_lock_init())
         return 0;
+    zorvel_fork_guard_install();
     /*
      * A failed binding keeps nothing, not even the method tables of the areas bound before
      * the failing step: OpenSSL unloads the library and never calls destroy.

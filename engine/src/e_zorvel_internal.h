@@ -103,10 +103,44 @@ void zorvel_lock_destroy(void);
 void zorvel_enter_mutex(void);
 void zorvel_leave_mutex(void);
 
+/*
+ * Token lock: every call into the token library holds it shared, for that call (or a
+ * pair that must run as one) and nothing else, so that a fork can wait until no thread
+ * is inside the token library. Taken after the engine lock, never before it, and never
+ * twice by one thread.
+ */
+void zorvel_token_enter(void);
+void zorvel_token_leave(void);
+
+/*
+ * Registers the fork handlers once per loaded library: before fork they take the engine
+ * lock, the token lock (exclusively) and the log lock, so that the child inherits none of
+ * them held by a thread it does not have; parent and child release them.
+ */
+void zorvel_fork_guard_install(void);
+
+/* The engine lock's part of the fork handlers; 1 when the lock was taken. */
+int zorvel_lock_before_fork(void);
+void zorvel_lock_after_fork(int child);
+
+/* The log lock's part of the fork handlers. */
+void zorvel_log_before_fork(void);
+void zorvel_log_after_fork(int child);
+
+/*
+ * Digest sessions: closes the idle ones (close_idle 1) or forgets them (a child's
+ * inherited handles), so that no running digest context reuses a session of an earlier
+ * process context. Caller holds the engine lock.
+ */
+void zorvel_digest_drop_sessions(int close_idle);
+
 /* ------------------------------------------------------------------ logging */
 
 /* Opens syslog with the engine's options and facility (LOG_LOCAL1). */
 void zorvel_open_log(void);
+
+/* setlogmask under the log lock. */
+void zorvel_set_log_mask(int mask);
 
 /*
  * Writes one syslog line "eZorvel(<kernel thread id>) " followed by the formatted

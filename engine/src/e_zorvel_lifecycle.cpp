@@ -38,7 +38,9 @@ int zorvel_finalize(void)
     }
     /* A child after fork leaves the library to the parent that initialised it. */
     if (!zorvel_initialized_elsewhere()) {
+        zorvel_token_enter();
         CK_RV rv = zorvel_p11.pFunctionList->C_Finalize(nullptr);
+        zorvel_token_leave();
         if (rv != CKR_OK) {
             ZORVEL_REPORT_VALUE(ZORVEL_FINISH, ZORVEL_R_PKCS11_ERROR, "C_Finalize=0x", rv);
             zorvel_log(LOG_ERR, "finalize, failed: 0x%08X", ZORVEL_HEX32(rv));
@@ -89,7 +91,9 @@ int zorvel_load_pflist(void)
         return 0;
     }
     zorvel_p11.pZorvelFunctionList = nullptr;
+    zorvel_token_enter();
     CK_RV rv = entry(&zorvel_p11.pZorvelFunctionList);
+    zorvel_token_leave();
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetZorvelFunctionList=0x", rv);
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList failed with 0x%08X", ZORVEL_HEX32(rv));
@@ -103,7 +107,9 @@ int zorvel_load_pflist(void)
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList gave no usable list");
         return 0;
     }
+    zorvel_token_enter();
     rv = vendor->C_GetFunctionList(&zorvel_p11.pFunctionList);
+    zorvel_token_leave();
     if (rv != CKR_OK) {
         zorvel_p11.pFunctionList = nullptr;
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetFunctionList=0x", rv);
@@ -131,7 +137,9 @@ int zorvel_initialize(void)
         zorvel_log(LOG_ERR, "initialize, no function pointers loaded");
         return 0;
     }
+    zorvel_token_enter();
     CK_RV rv = zorvel_p11.pZorvelFunctionList->C_Initialize(zorvel_pre_config);
+    zorvel_token_leave();
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize=0x", rv);
         zorvel_log(LOG_ERR, "initialize, C_Initialize failed with 0x%08X", ZORVEL_HEX32(rv));

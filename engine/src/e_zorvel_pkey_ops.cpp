@@ -125,11 +125,13 @@ bool verify_on_token(int function, const token_texts &texts, zorvel_ctx *ctx, CK
         return report_token_failure(function, texts, CKR_GENERAL_ERROR, ZORVEL_STEP_INIT);
     zorvel_enter_mutex();
     zorvel_token_op_step failed = ZORVEL_STEP_INIT;
+    zorvel_token_enter();
     CK_RV rv = f->C_VerifyInit(ctx->session, m, key);
     if (rv == CKR_OK) {
         failed = ZORVEL_STEP_OPERATION;
         rv = f->C_Verify(ctx->session, const_cast<CK_BYTE_PTR>(data), dataLen, const_cast<CK_BYTE_PTR>(sig), sigLen);
     }
+    zorvel_token_leave();
     zorvel_leave_mutex();
     return rv == CKR_OK || report_token_failure(function, texts, rv, failed);
 }
