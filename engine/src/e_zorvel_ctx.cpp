@@ -240,7 +240,7 @@ zorvel_ctx *zorvel_get_ctx(void)
         return nullptr;
     }
     zorvel_log(LOG_DEBUG, "open ctx");
-    ctx->slot = static_cast<CK_SLOT_ID>(zorvel_config.slotId);
+    ctx->slot = zorvel_config.slotId;
 
     if (zorvel_prepare_library() && zorvel_open_session(ctx)) {
         if (zorvel_login_user(ctx)) {

@@ -24,7 +24,7 @@
 struct zorvel_config_st {
     char *lib;        /* path of the token library, owned */
     char *user_pin;   /* user PIN, owned, wiped when released */
-    int slotId;
+    unsigned int slotId; /* 0..2^32-1 */
     int enableDigest;
     int enableRand;
     int enableSSLv3;  /* RSA private encryption by C_Sign instead of C_Encrypt */

@@ -3,6 +3,8 @@
  * library into the process: load it by its configured path, bind the vendor function
  * list and the standard list from it, and initialise it from the configuration file.
  */
+#include <cstdio>
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -65,9 +67,18 @@ int zorvel_load_dso(void)
     }
     zorvel_dso = dlopen(zorvel_config.lib, RTLD_NOW | RTLD_LOCAL);
     if (zorvel_dso == nullptr) {
+        /* The loader's reason (no such file, wrong architecture, a missing dependency). */
+        const char *loader = dlerror();
+        char reason[512];
+        std::snprintf(reason, sizeof reason, "%s", loader != nullptr ? loader : "");
         zorvel_put_error(ERR_LIB_ENGINE, ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, __LINE__);
         ERR_add_error_data(2, "DSO not loadable ", zorvel_config.lib);
         zorvel_log(LOG_ERR, "load DSO, , DSO not loadable %s", zorvel_config.lib);
+        if (reason[0] != '\0') {
+            zorvel_put_error(ERR_LIB_ENGINE, ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, __LINE__);
+            ERR_add_error_data(1, reason);
+            zorvel_log(LOG_ERR, "load DSO, %s", reason);
+        }
         return 0;
     }
     return 1;

@@ -11,6 +11,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -274,8 +275,9 @@ TEST_F(EngineDigestTest, DefaultRandomMethodServesRandBytes)
     ENGINE_unregister_RAND(engine_);
 }
 
-// No PIN (a number where the text belongs reads as none): no process context, so digests
-// and random numbers fail before any call of theirs reaches the token.
+// No PIN at login (binding refuses a configuration without one, so the test takes it
+// away after binding): no process context, so digests and random numbers fail before any
+// call of theirs reaches the token.
 class EngineWithoutLoginTest : public RsaEngineTest {
 protected:
     static void SetUpTestSuite()
@@ -283,8 +285,11 @@ protected:
         RsaEngineSettings settings;
         settings.enableDigest = true;
         settings.enableRand = true;
-        settings.user_pin = "0";
         load(settings);
+        zorvel_config_st *read = static_cast<zorvel_config_st *>(engine_harness::engine_symbol("zorvel_config"));
+        ASSERT_NE(read, nullptr);
+        OPENSSL_clear_free(read->user_pin, std::strlen(read->user_pin));
+        read->user_pin = nullptr;
     }
     static void TearDownTestSuite() { unload(); }
 };
