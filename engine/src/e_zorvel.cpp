@@ -235,7 +235,7 @@ int zorvel_read_config(void)
     return complete;
 }
 
-/* Registers identity, life cycle and the methods of every area linked in. */
+/* Registers identity, life cycle and the methods of every area. */
 int zorvel_register(ENGINE *e)
 {
     zorvel_log(LOG_INFO, "bind engine");
@@ -261,17 +261,15 @@ int zorvel_register(ENGINE *e)
     if (!ENGINE_set_cmd_defns(e, zorvel_cmd_defns))
         return 0;
 
-    if (zorvel_bind_pkey_methods) {
-        zorvel_log(LOG_INFO, "set pkey methods");
-        if (!zorvel_bind_pkey_methods(e))
-            return 0;
-    }
-    if (zorvel_config.enableRand && zorvel_bind_random) {
+    zorvel_log(LOG_INFO, "set pkey methods");
+    if (!zorvel_bind_pkey_methods(e))
+        return 0;
+    if (zorvel_config.enableRand) {
         zorvel_log(LOG_INFO, "set random methods");
         if (!zorvel_bind_random(e))
             return 0;
     }
-    if (zorvel_config.enableDigest && zorvel_bind_digests) {
+    if (zorvel_config.enableDigest) {
         zorvel_log(LOG_INFO, "set digest methods");
         if (!zorvel_bind_digests(e))
             return 0;
@@ -279,17 +277,15 @@ int zorvel_register(ENGINE *e)
         if (!ENGINE_register_digests(e))
             return 0;
     }
-    if (zorvel_config.enableRSA && zorvel_bind_rsa) {
+    if (zorvel_config.enableRSA) {
         zorvel_log(LOG_INFO, "set RSA methods");
         if (!zorvel_bind_rsa(e))
             return 0;
     }
-    if (zorvel_bind_key_loaders) {
-        zorvel_log(LOG_INFO, "set load private keys methods");
-        zorvel_log(LOG_INFO, "set load public keys methods");
-        if (!zorvel_bind_key_loaders(e))
-            return 0;
-    }
+    zorvel_log(LOG_INFO, "set load private keys methods");
+    zorvel_log(LOG_INFO, "set load public keys methods");
+    if (!zorvel_bind_key_loaders(e))
+        return 0;
 
     zorvel_log(LOG_INFO, "load error strings");
     zorvel_load_error_strings();

@@ -219,12 +219,9 @@ int zorvel_destroy_engine(ENGINE *)
 
 void zorvel_unbind_areas(void)
 {
-    if (zorvel_unbind_rsa)
-        zorvel_unbind_rsa();
-    if (zorvel_unbind_digests)
-        zorvel_unbind_digests();
-    if (zorvel_unbind_pkey_methods)
-        zorvel_unbind_pkey_methods();
+    zorvel_unbind_rsa();
+    zorvel_unbind_digests();
+    zorvel_unbind_pkey_methods();
 }
 
 int zorvel_ctrl_engine(ENGINE *, int cmd, long, void *, void (*)(void))
