@@ -18,8 +18,8 @@
 namespace {
 
 /*
- * Held around every call of the C library's syslog functions, so that a fork never
- * happens while an engine thread holds the C library's syslog lock.
+ * Held around every call of the C library's syslog functions (setlogmask included), so
+ * that a fork never happens while an engine thread holds the C library's syslog lock.
  */
 pthread_mutex_t log_lock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -34,7 +34,15 @@ int zorvel_log_enabled(int priority)
     return (setlogmask(0) & LOG_MASK(LOG_PRI(priority))) != 0;
 }
 
-/* Formats and writes one line; the caller holds the log lock. */
+/* syslog under the log lock. */
+void zorvel_syslog_line(int priority, const char *line)
+{
+    pthread_mutex_lock(&log_lock);
+    syslog(priority, "%s", line);
+    pthread_mutex_unlock(&log_lock);
+}
+
+/* Formats one line (outside the log lock, so that threads format at once) and writes it. */
 void zorvel_write_line(int priority, const char *format, va_list args)
 {
     char line[512];
@@ -43,17 +51,17 @@ void zorvel_write_line(int priority, const char *format, va_list args)
     va_copy(again, args);
     int length = std::vsnprintf(line + prefix, sizeof line - prefix, format, args);
     if (length >= 0 && static_cast<size_t>(length) < sizeof line - prefix) {
-        syslog(priority, "%s", line);
+        zorvel_syslog_line(priority, line);
     } else if (length >= 0) {
         /* Longer than the stack buffer (a long path): format again into one that fits. */
         size_t size = static_cast<size_t>(prefix) + static_cast<size_t>(length) + 1;
         char *longer = static_cast<char *>(std::malloc(size));
         if (longer == nullptr) {
-            syslog(priority, "%s", line);
+            zorvel_syslog_line(priority, line);
         } else {
             std::snprintf(longer, size, "%.*s", prefix, line);
             std::vsnprintf(longer + prefix, size - prefix, format, again);
-            syslog(priority, "%s", longer);
+            zorvel_syslog_line(priority, longer);
             std::free(longer);
         }
     }
@@ -92,13 +100,14 @@ void zorvel_log_after_fork(int child)
 void zorvel_log(int priority, const char *format, ...)
 {
     pthread_mutex_lock(&log_lock);
-    if (zorvel_log_enabled(priority)) {
-        va_list args;
-        va_start(args, format);
-        zorvel_write_line(priority, format, args);
-        va_end(args);
-    }
+    int enabled = zorvel_log_enabled(priority);
     pthread_mutex_unlock(&log_lock);
+    if (!enabled)
+        return;
+    va_list args;
+    va_start(args, format);
+    zorvel_write_line(priority, format, args);
+    va_end(args);
 }
 
 void zorvel_print_stderr(const char *format, ...)
