@@ -143,7 +143,7 @@ void forget_fed(digest_run *run)
 // Keeps fed bytes for a copy; beyond the cap keeps nothing.
 bool keep_fed(digest_run *run, const void *data, size_t count)
 {
-    if (run->fedBeyondCap)
+    if (run->fedBeyondCap || count == 0)
         return true;
     if (count > kReplayCap - run->fedLength) {
         forget_fed(run);
