@@ -1,5 +1,7 @@
 #include "backend.h"
 
+#include "curve_substitution.h"
+#include "emulated_mechanisms.h"
 #include "oaep_emulation.h"
 
 #include <dlfcn.h>
@@ -27,7 +29,7 @@ bool Backend::load(const std::string &path, std::string *error) {
     return false;
   }
   handle_ = handle;
-  functions_ = withOaepEmulation(functions);
+  functions_ = withOaepEmulation(withCurveSubstitution(withEmulatedMechanisms(functions)));
   return true;
 }
 
