@@ -422,6 +422,14 @@ TEST_F(libC_GTest_EC, ExportPrivate)
     EC_READ_AND_DESTROY_PAIR(hPrivate);
 }
 
+// Creates an object from a template into the handle variable `hObject`, checks the handle
+// and destroys the object again.
+#define EC_CREATE_AND_DESTROY(attrs, cAttrs, hObject)                                          \
+    CK_OBJECT_HANDLE hObject = CK_INVALID_HANDLE;                                              \
+    ASSERT_TRUE(IsCkrOk(m_pFList->C_CreateObject(m_hSession, attrs, cAttrs, &hObject)));       \
+    EXPECT_TRUE(hObject != CK_INVALID_HANDLE);                                                 \
+    EXPECT_TRUE(IsCkrOk(m_pFList->C_DestroyObject(m_hSession, hObject)))
+
 TEST_F(libC_GTest_EC, ImportPublic)
 {
     static const char label[] = "libC_GTest_EC-ImportPublic";
@@ -448,10 +456,7 @@ TEST_F(libC_GTest_EC, ImportPublic)
         {CKA_EC_POINT, const_cast<CK_BYTE*>(point), sizeof(point)},
     };
     const CK_ULONG cPublAttrs = sizeof(publAttrs) / sizeof(publAttrs[0]);
-    CK_OBJECT_HANDLE hPublic = CK_INVALID_HANDLE;
-    ASSERT_TRUE(IsCkrOk(m_pFList->C_CreateObject(m_hSession, publAttrs, cPublAttrs, &hPublic)));
-    EXPECT_TRUE(hPublic != CK_INVALID_HANDLE);
-    EXPECT_TRUE(IsCkrOk(m_pFList->C_DestroyObject(m_hSession, hPublic)));
+    EC_CREATE_AND_DESTROY(publAttrs, cPublAttrs, hPublic);
 }
 
 TEST_F(libC_GTest_EC, ImportPrivate)
@@ -478,10 +483,7 @@ TEST_F(libC_GTest_EC, ImportPrivate)
         {CKA_VALUE, value, sizeof(value)},
     };
     const CK_ULONG cPrivAttrs = sizeof(privAttrs) / sizeof(privAttrs[0]);
-    CK_OBJECT_HANDLE hPrivate = CK_INVALID_HANDLE;
-    ASSERT_TRUE(IsCkrOk(m_pFList->C_CreateObject(m_hSession, privAttrs, cPrivAttrs, &hPrivate)));
-    EXPECT_TRUE(hPrivate != CK_INVALID_HANDLE);
-    EXPECT_TRUE(IsCkrOk(m_pFList->C_DestroyObject(m_hSession, hPrivate)));
+    EC_CREATE_AND_DESTROY(privAttrs, cPrivAttrs, hPrivate);
 }
 
 TEST_F(libC_GTest_EC, CleanupPartition)
