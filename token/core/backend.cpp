@@ -2,7 +2,6 @@
 
 #include "curve_substitution.h"
 #include "emulated_mechanisms.h"
-#include "oaep_emulation.h"
 
 #include <dlfcn.h>
 
@@ -29,7 +28,7 @@ bool Backend::load(const std::string &path, std::string *error) {
     return false;
   }
   handle_ = handle;
-  functions_ = withOaepEmulation(withCurveSubstitution(withEmulatedMechanisms(functions)));
+  functions_ = withCurveSubstitution(withEmulatedMechanisms(functions));
   return true;
 }
 
