@@ -278,6 +278,8 @@ CK_RV libC_GTest_P11::DeriveEC(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE
     std::unique_ptr<void, MallocFree> point(std::malloc(std::max<CK_ULONG>(allocated, 1)));
     attribute[0].pValue = point.get();
     EXPECT_EQ(CKR_OK, rv = m_pFList->C_GetAttributeValue( sessionHandle, handlePublicKey, attribute, sizeof(attribute) / sizeof(CK_ATTRIBUTE)));
+    if (rv != CKR_OK)
+        return rv; // never derive from a point buffer the token did not fill
     attribute[0].ulValueLen = std::min(attribute[0].ulValueLen, allocated);
 
     CK_ECDH1_DERIVE_PARAMS parameters;

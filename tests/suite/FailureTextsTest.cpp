@@ -117,7 +117,8 @@ void FailAllButSignInit(FakeToken& fake)
 }
 
 // The point's length query succeeds, its read and the derivation fail.
-void FailPointReadAndDerivation(FakeToken& fake)
+// The point's length comes back, its value does not (nothing is derived then).
+void FailPointRead(FakeToken& fake)
 {
     fake.defaultResult = kFailure;
     fake.C_GetAttributeValue = [](CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR attributes,
@@ -125,6 +126,25 @@ void FailPointReadAndDerivation(FakeToken& fake)
         attributes[0].ulValueLen = 5;
         return attributes[0].pValue == NULL_PTR ? CKR_OK : kFailure;
     };
+}
+
+// The point is read, the derivation fails.
+void FailDerivation(FakeToken& fake)
+{
+    fake.defaultResult = kFailure;
+    fake.C_GetAttributeValue = [](CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR attributes,
+                                  CK_ULONG) {
+        attributes[0].ulValueLen = 1;
+        if (attributes[0].pValue != NULL_PTR)
+            *static_cast<CK_BYTE*>(attributes[0].pValue) = 0x04;
+        return static_cast<CK_RV>(CKR_OK);
+    };
+}
+
+void RunDeriveEC()
+{
+    CK_OBJECT_HANDLE newKey = 0;
+    libC_GTest_P11::DeriveEC(1, 2, 3, Data().data(), 20, newKey);
 }
 
 template <CK_RV (*Routine)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE, CK_BYTE_PTR,
@@ -210,13 +230,10 @@ TEST_F(FailureTexts, SharedRoutinesNameEachFailingCall)
           EqualsOk("rv = m_pFList->C_VerifyUpdate(hSession, &pData[ulOffset], 0x4000)"),
           EqualsOk("rv = m_pFList->C_VerifyUpdate(hSession, &pData[ulOffset], ulDataLeft)"),
           EqualsOk("rv = m_pFList->C_VerifyFinal(hSession, *pOutData, ulOutDataLength)")}},
-        {"DeriveEC", FailPointReadAndDerivation,
-         [] {
-             CK_OBJECT_HANDLE newKey = 0;
-             libC_GTest_P11::DeriveEC(1, 2, 3, Data().data(), 20, newKey);
-         },
-         {EqualsOk("rv = m_pFList->C_GetAttributeValue( sessionHandle, handlePublicKey, attribute, sizeof(attribute) / sizeof(CK_ATTRIBUTE))"),
-          EqualsOk("rv = m_pFList->C_DeriveKey( sessionHandle, &mechanism, handlePrivateKey, keyAttributes, sizeof(keyAttributes) / sizeof(CK_ATTRIBUTE), &newKey)")}},
+        {"DeriveEC: the point", FailPointRead, RunDeriveEC,
+         {EqualsOk("rv = m_pFList->C_GetAttributeValue( sessionHandle, handlePublicKey, attribute, sizeof(attribute) / sizeof(CK_ATTRIBUTE))")}},
+        {"DeriveEC: the derivation", FailDerivation, RunDeriveEC,
+         {EqualsOk("rv = m_pFList->C_DeriveKey( sessionHandle, &mechanism, handlePrivateKey, keyAttributes, sizeof(keyAttributes) / sizeof(CK_ATTRIBUTE), &newKey)")}},
     };
     for (const RoutineRow& row : rows) {
         ResetFakeToken();

@@ -397,6 +397,19 @@ TEST_F(SharedRoutines, DeriveECOffersThePointOfThePublicKey)
     EXPECT_EQ(1u, RecordFailures([&] { rv = P11::DeriveEC(1, 21, 22, shared, sizeof(shared), newKey); }).size());
     EXPECT_EQ(CKR_ATTRIBUTE_TYPE_INVALID, rv);
     EXPECT_EQ(0u, Fake().CallCount("C_DeriveKey"));
+
+    // A length that came back but a value that did not: nothing is derived from the
+    // unfilled buffer.
+    ResetFakeToken();
+    Fake().C_GetAttributeValue = [](CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR attributes, CK_ULONG) {
+        if (attributes[0].pValue != NULL_PTR)
+            return static_cast<CK_RV>(CKR_DEVICE_ERROR);
+        attributes[0].ulValueLen = 65;
+        return static_cast<CK_RV>(CKR_OK);
+    };
+    EXPECT_EQ(1u, RecordFailures([&] { rv = P11::DeriveEC(1, 21, 22, shared, sizeof(shared), newKey); }).size());
+    EXPECT_EQ(CKR_DEVICE_ERROR, rv);
+    EXPECT_EQ(0u, Fake().CallCount("C_DeriveKey"));
 }
 
 TEST_F(SharedRoutines, RoutinesWithoutAFunctionListCallNothing)

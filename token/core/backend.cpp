@@ -1,5 +1,8 @@
 #include "backend.h"
 
+#include "curve_substitution.h"
+#include "emulated_mechanisms.h"
+
 #include <dlfcn.h>
 
 namespace zorvel::core {
@@ -25,7 +28,7 @@ bool Backend::load(const std::string &path, std::string *error) {
     return false;
   }
   handle_ = handle;
-  functions_ = functions;
+  functions_ = withCurveSubstitution(withEmulatedMechanisms(functions));
   return true;
 }
 

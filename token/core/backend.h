@@ -17,7 +17,9 @@ class Backend {
   bool load(const std::string &path, std::string *error);
   bool loaded() const { return handle_ != nullptr; }
 
-  // The bound functions; an entry the module lacks is null.
+  // The bound functions, with the curves the module does not know by name
+  // (curve_substitution.h) and the mechanisms the emulations add (emulated_mechanisms.h)
+  // in front of them; an entry the module lacks is null.
   const CK_FUNCTION_LIST &functions() const { return functions_; }
 
  private:

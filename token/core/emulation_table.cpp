@@ -1,6 +1,8 @@
 // The table of emulations (emulation.h). The first row of the family that claims a call
 // carries it out; what no row claims goes to the module.
+#include "ecdh_kdf.h"
 #include "emulation.h"
+#include "hashed_ecdsa.h"
 #include "oaep_emulation.h"
 #include "oaep_key_wrapping.h"
 #include "rsa_key_conventions.h"
@@ -24,6 +26,9 @@ constexpr Emulation kEmulations[] = {
     {"OAEP decryption", Family::Decrypt, claimsEmulatedOaep, startOaepDecryption},
     {"OAEP key wrapping", Family::Wrap, claimsEmulatedOaep, wrapKeyWithOaep},
     {"OAEP key unwrapping", Family::Unwrap, claimsEmulatedOaep, unwrapKeyWithOaep},
+    {"hashed ECDSA signature", Family::Sign, claimsHashedEcdsa, startHashedEcdsa},
+    {"hashed ECDSA verification", Family::Verify, claimsHashedEcdsa, startHashedEcdsa},
+    {"ECDH with an X9.63 key derivation function", Family::Derive, claimsEcdhWithKdf, deriveEcdhWithKdf},
 #ifdef ZORVEL_STANDIN_TEST_EMULATION
     {"test MAC", Family::Sign, claimsTestMac, startTestMac},
 #endif
