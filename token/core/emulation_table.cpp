@@ -1,5 +1,6 @@
 // The table of emulations (emulation.h). The first row of the family that claims a call
 // carries it out; what no row claims goes to the module.
+#include "aes_cbc_pad_key_wrapping.h"
 #include "emulation.h"
 #include "rsa_key_conventions.h"
 
@@ -18,6 +19,10 @@ constexpr Emulation kEmulations[] = {
      startPrivateKeyEncryption},
     {"RSA public-key raw decryption by encryption", Family::Decrypt, claimsPublicKeyDecryption,
      startPublicKeyDecryption},
+    {"RSA private-key wrapping with AES-CBC-PAD by encryption", Family::Wrap, claimsAesCbcPadKeyWrapping,
+     wrapWithAesCbcPad},
+    {"RSA private-key unwrapping with AES-CBC-PAD by decryption", Family::Unwrap, claimsAesCbcPadKeyWrapping,
+     unwrapWithAesCbcPad},
 #ifdef ZORVEL_STANDIN_TEST_EMULATION
     {"test MAC", Family::Sign, claimsTestMac, startTestMac},
 #endif

@@ -1,0 +1,246 @@
+#include "aes_cbc_pad_key_wrapping.h"
+
+#include "rsa_private_key_info.h"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace zorvel::core {
+namespace {
+
+using Bytes = std::vector<CK_BYTE>;
+
+constexpr CK_ULONG kAesBlock = 16;
+
+// Bytes of key material, wiped when they go.
+struct SecretBytes {
+  SecretBytes() = default;
+  SecretBytes(const SecretBytes &) = delete;
+  SecretBytes &operator=(const SecretBytes &) = delete;
+  ~SecretBytes() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+  Bytes bytes;
+};
+
+bool hasIv(const CK_MECHANISM &mechanism) {
+  return mechanism.pParameter != nullptr && mechanism.ulParameterLen == kAesBlock;
+}
+
+// The AES key's part in the call: the attribute it needs and the errors of its kind.
+struct KeyRole {
+  CK_ATTRIBUTE_TYPE usage;
+  CK_RV handleInvalid;
+  CK_RV typeInconsistent;
+};
+
+const KeyRole kWrappingKey = {CKA_WRAP, CKR_WRAPPING_KEY_HANDLE_INVALID, CKR_WRAPPING_KEY_TYPE_INCONSISTENT};
+const KeyRole kUnwrappingKey = {CKA_UNWRAP, CKR_UNWRAPPING_KEY_HANDLE_INVALID, CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT};
+
+CK_RV checkAesKey(const OperationRequest &request, const KeyRole &role) {
+  CK_OBJECT_CLASS keyClass = 0;
+  CK_KEY_TYPE keyType = 0;
+  CK_BBOOL permitted = CK_FALSE;
+  CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
+                               {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                               {role.usage, &permitted, sizeof permitted}};
+  const CK_RV rv = request.module.C_GetAttributeValue(request.session, request.key, attributes, 3);
+  if (rv == CKR_OBJECT_HANDLE_INVALID || rv == CKR_KEY_HANDLE_INVALID) return role.handleInvalid;
+  if (rv == CKR_ATTRIBUTE_TYPE_INVALID) return role.typeInconsistent;  // not a key
+  if (rv != CKR_OK) return rv;
+  if (keyClass != CKO_SECRET_KEY || keyType != CKK_AES) return role.typeInconsistent;
+  return permitted ? CKR_OK : CKR_KEY_FUNCTION_NOT_PERMITTED;
+}
+
+bool isRsaPrivateKey(const OperationRequest &request, CK_OBJECT_HANDLE key) {
+  CK_OBJECT_CLASS keyClass = 0;
+  CK_KEY_TYPE keyType = 0;
+  CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass}, {CKA_KEY_TYPE, &keyType, sizeof keyType}};
+  return request.module.C_GetAttributeValue(request.session, key, attributes, 2) == CKR_OK &&
+         keyClass == CKO_PRIVATE_KEY && keyType == CKK_RSA;
+}
+
+// Whether the key may leave the token under the request's wrapping key.
+CK_RV checkWrappable(const OperationRequest &request, CK_OBJECT_HANDLE key) {
+  CK_BBOOL extractable = CK_FALSE;
+  CK_BBOOL withTrusted = CK_FALSE;
+  CK_ATTRIBUTE attributes[] = {{CKA_EXTRACTABLE, &extractable, sizeof extractable},
+                               {CKA_WRAP_WITH_TRUSTED, &withTrusted, sizeof withTrusted}};
+  const CK_RV rv = request.module.C_GetAttributeValue(request.session, key, attributes, 2);
+  if (rv != CKR_OK) return rv;
+  if (!extractable) return CKR_KEY_UNEXTRACTABLE;
+  if (!withTrusted) return CKR_OK;
+  CK_BBOOL trusted = CK_FALSE;
+  CK_ATTRIBUTE attribute = {CKA_TRUSTED, &trusted, sizeof trusted};
+  const bool isTrusted =
+      request.module.C_GetAttributeValue(request.session, request.key, &attribute, 1) == CKR_OK && trusted;
+  return isTrusted ? CKR_OK : CKR_KEY_NOT_WRAPPABLE;
+}
+
+CK_RV readComponents(const OperationRequest &request, CK_OBJECT_HANDLE key, RsaPrivateComponents *components) {
+  for (std::size_t i = 0; i < kRsaPrivateComponentTypes.size(); ++i) {
+    CK_ATTRIBUTE attribute = {kRsaPrivateComponentTypes[i], nullptr, 0};
+    CK_RV rv = request.module.C_GetAttributeValue(request.session, key, &attribute, 1);
+    if (rv == CKR_OK && attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) rv = CKR_ATTRIBUTE_SENSITIVE;
+    if (rv != CKR_OK) return rv;
+    Bytes &value = components->values[i];
+    value.assign(attribute.ulValueLen, 0);
+    attribute.pValue = value.data();
+    rv = request.module.C_GetAttributeValue(request.session, key, &attribute, 1);
+    if (rv != CKR_OK) return rv;
+  }
+  return CKR_OK;
+}
+
+// A session of the module's own on the slot of the caller's session, closed at the end.
+class OwnSession {
+ public:
+  explicit OwnSession(const OperationRequest &request) : module_(request.module) {
+    CK_SESSION_INFO info;
+    status_ = module_.C_GetSessionInfo(request.session, &info);
+    if (status_ == CKR_OK) status_ = module_.C_OpenSession(info.slotID, CKF_SERIAL_SESSION, nullptr, nullptr, &handle_);
+  }
+  ~OwnSession() {
+    if (status_ == CKR_OK) module_.C_CloseSession(handle_);
+  }
+  OwnSession(const OwnSession &) = delete;
+  OwnSession &operator=(const OwnSession &) = delete;
+  CK_RV status() const { return status_; }
+  CK_SESSION_HANDLE handle() const { return handle_; }
+
+ private:
+  const CK_FUNCTION_LIST &module_;
+  CK_RV status_;
+  CK_SESSION_HANDLE handle_ = CK_INVALID_HANDLE;
+};
+
+// The module's CKM_AES_CBC_PAD with the request's key over the whole input; *started
+// tells whether the module took the key, so that a later error is one of the input.
+CK_RV runCipher(const OperationRequest &request, bool encrypt, const CK_BYTE *input, CK_ULONG length, Bytes *output,
+                bool *started) {
+  const CK_FUNCTION_LIST &module = request.module;
+  const auto init = encrypt ? module.C_EncryptInit : module.C_DecryptInit;
+  const auto run = encrypt ? module.C_Encrypt : module.C_Decrypt;
+  OwnSession own(request);
+  CK_RV rv = own.status();
+  if (rv == CKR_OK) rv = init(own.handle(), request.mechanism, request.key);
+  *started = rv == CKR_OK;
+  Bytes in(input, input + length);  // the module's functions take no const input
+  CK_ULONG outputLength = 0;
+  if (rv == CKR_OK) rv = run(own.handle(), in.data(), length, nullptr, &outputLength);
+  if (rv == CKR_OK) {
+    output->assign(outputLength, 0);
+    rv = run(own.handle(), in.data(), length, output->data(), &outputLength);
+    output->resize(std::min<CK_ULONG>(outputLength, output->size()));
+  }
+  OPENSSL_cleanse(in.data(), in.size());
+  return rv;
+}
+
+// The template's CKA_CLASS and CKA_KEY_TYPE.
+struct TemplateKind {
+  bool rsaPrivateKey = false;
+  bool keyTypeGiven = false;
+};
+
+TemplateKind kindOf(AttributeList keyTemplate) {
+  TemplateKind kind;
+  bool privateClass = false;
+  bool rsaType = true;
+  for (CK_ULONG i = 0; i < keyTemplate.count; ++i) {
+    const CK_ATTRIBUTE &attribute = keyTemplate.attributes[i];
+    CK_ULONG value = 0;
+    if (attribute.type != CKA_CLASS && attribute.type != CKA_KEY_TYPE) continue;
+    if (attribute.pValue == nullptr || attribute.ulValueLen != sizeof value) return {};
+    std::memcpy(&value, attribute.pValue, sizeof value);  // need not be aligned
+    if (attribute.type == CKA_CLASS) privateClass = value == CKO_PRIVATE_KEY;
+    if (attribute.type == CKA_KEY_TYPE) {
+      rsaType = value == CKK_RSA;
+      kind.keyTypeGiven = true;
+    }
+  }
+  kind.rsaPrivateKey = privateClass && rsaType;
+  return kind;
+}
+
+// The components come from the wrapped data alone.
+bool statesComponents(AttributeList keyTemplate) {
+  for (CK_ULONG i = 0; i < keyTemplate.count; ++i) {
+    const auto &types = kRsaPrivateComponentTypes;
+    if (std::find(types.begin(), types.end(), keyTemplate.attributes[i].type) != types.end()) return true;
+  }
+  return false;
+}
+
+CK_RV unwrappedKeyInfo(const OperationRequest &request, Input wrapped, SecretBytes *info) {
+  if (wrapped.length == 0 || wrapped.length % kAesBlock != 0) return CKR_WRAPPED_KEY_LEN_RANGE;
+  bool started = false;
+  const CK_RV rv = runCipher(request, /*encrypt=*/false, wrapped.data, wrapped.length, &info->bytes, &started);
+  if (!started || rv == CKR_OK) return rv;
+  // The module answers bad padding with CKR_GENERAL_ERROR (measured: SoftHSM2).
+  if (rv == CKR_ENCRYPTED_DATA_LEN_RANGE) return CKR_WRAPPED_KEY_LEN_RANGE;
+  if (rv == CKR_ENCRYPTED_DATA_INVALID || rv == CKR_GENERAL_ERROR) return CKR_WRAPPED_KEY_INVALID;
+  return rv;
+}
+
+}  // namespace
+
+bool claimsAesCbcPadKeyWrapping(const OperationRequest &request) {
+  return request.mechanism->mechanism == CKM_AES_CBC_PAD;
+}
+
+CK_RV wrapWithAesCbcPad(const OperationRequest &request, CK_OBJECT_HANDLE key, Output wrapped) {
+  if (!isRsaPrivateKey(request, key)) {
+    return request.module.C_WrapKey(request.session, request.mechanism, request.key, key, wrapped.data,
+                                    wrapped.length);
+  }
+  if (wrapped.length == nullptr) return CKR_ARGUMENTS_BAD;
+  if (!hasIv(*request.mechanism)) return CKR_MECHANISM_PARAM_INVALID;
+  CK_RV rv = checkAesKey(request, kWrappingKey);
+  if (rv == CKR_OK) rv = checkWrappable(request, key);
+  RsaPrivateComponents components;
+  if (rv == CKR_OK) rv = readComponents(request, key, &components);
+  // What the stand-in cannot read, it cannot wrap.
+  if (rv == CKR_ATTRIBUTE_SENSITIVE) return CKR_KEY_NOT_WRAPPABLE;
+  SecretBytes info;
+  if (rv == CKR_OK && !encodePrivateKeyInfo(components, &info.bytes)) rv = CKR_GENERAL_ERROR;
+  if (rv != CKR_OK) return rv;
+  // PKCS#7 padding adds 1 to 16 bytes.
+  const CK_ULONG length = (info.bytes.size() / kAesBlock + 1) * kAesBlock;
+  if (answersWithLength(length, wrapped, &rv)) return rv;
+  Bytes encrypted;
+  bool started = false;
+  rv = runCipher(request, /*encrypt=*/true, info.bytes.data(), info.bytes.size(), &encrypted, &started);
+  return rv == CKR_OK ? deliver(encrypted.data(), encrypted.size(), wrapped) : rv;
+}
+
+CK_RV unwrapWithAesCbcPad(const OperationRequest &request, Input wrapped, AttributeList keyTemplate,
+                          CK_OBJECT_HANDLE_PTR key) {
+  const TemplateKind kind = keyTemplate.attributes != nullptr ? kindOf(keyTemplate) : TemplateKind{};
+  if (!kind.rsaPrivateKey) {
+    return request.module.C_UnwrapKey(request.session, request.mechanism, request.key, wrapped.data, wrapped.length,
+                                      keyTemplate.attributes, keyTemplate.count, key);
+  }
+  if (wrapped.data == nullptr || key == nullptr) return CKR_ARGUMENTS_BAD;
+  if (!hasIv(*request.mechanism)) return CKR_MECHANISM_PARAM_INVALID;
+  if (statesComponents(keyTemplate)) return CKR_TEMPLATE_INCONSISTENT;
+  CK_RV rv = checkAesKey(request, kUnwrappingKey);
+  SecretBytes info;
+  if (rv == CKR_OK) rv = unwrappedKeyInfo(request, wrapped, &info);
+  RsaPrivateComponents components;
+  if (rv == CKR_OK && !decodePrivateKeyInfo(info.bytes.data(), info.bytes.size(), &components)) {
+    rv = CKR_WRAPPED_KEY_INVALID;
+  }
+  if (rv != CKR_OK) return rv;
+  std::vector<CK_ATTRIBUTE> objectTemplate(keyTemplate.attributes, keyTemplate.attributes + keyTemplate.count);
+  CK_KEY_TYPE rsa = CKK_RSA;
+  if (!kind.keyTypeGiven) objectTemplate.push_back({CKA_KEY_TYPE, &rsa, sizeof rsa});
+  for (std::size_t i = 0; i < kRsaPrivateComponentTypes.size(); ++i) {
+    Bytes &value = components.values[i];
+    objectTemplate.push_back({kRsaPrivateComponentTypes[i], value.data(), value.size()});
+  }
+  return request.module.C_CreateObject(request.session, objectTemplate.data(), objectTemplate.size(), key);
+}
+
+}  // namespace zorvel::core
