@@ -12,14 +12,6 @@ constexpr Output kNoOutput = {nullptr, nullptr};
 
 }  // namespace
 
-const Emulation *EmulationTable::find(const OperationRequest &request) const {
-  for (std::size_t i = 0; i < count_; ++i) {
-    const Emulation &row = rows_[i];
-    if (row.family == request.family && row.claims(request)) return &row;
-  }
-  return nullptr;
-}
-
 const Emulation *EmulationLayer::claimant(Family family, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
                                           CK_OBJECT_HANDLE key) const {
   if (mechanism == nullptr) return nullptr;

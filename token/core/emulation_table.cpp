@@ -2,6 +2,8 @@
 // carries it out; what no row claims goes to the module.
 #include "aes_cbc_pad_key_wrapping.h"
 #include "emulation.h"
+#include "oaep_emulation.h"
+#include "oaep_key_wrapping.h"
 #include "rsa_key_conventions.h"
 
 namespace zorvel::core {
@@ -19,6 +21,10 @@ constexpr Emulation kEmulations[] = {
      startPrivateKeyEncryption},
     {"RSA public-key raw decryption by encryption", Family::Decrypt, claimsPublicKeyDecryption,
      startPublicKeyDecryption},
+    {"OAEP encryption", Family::Encrypt, claimsEmulatedOaep, startOaepEncryption},
+    {"OAEP decryption", Family::Decrypt, claimsEmulatedOaep, startOaepDecryption},
+    {"OAEP key wrapping", Family::Wrap, claimsEmulatedOaep, wrapKeyWithOaep},
+    {"OAEP key unwrapping", Family::Unwrap, claimsEmulatedOaep, unwrapKeyWithOaep},
     {"RSA private-key wrapping with AES-CBC-PAD by encryption", Family::Wrap, claimsAesCbcPadKeyWrapping,
      wrapWithAesCbcPad},
     {"RSA private-key unwrapping with AES-CBC-PAD by decryption", Family::Unwrap, claimsAesCbcPadKeyWrapping,
@@ -46,5 +52,13 @@ constexpr EmulationTable kTable(kEmulations);
 }  // namespace
 
 const EmulationTable &standinEmulations() { return kTable; }
+
+const Emulation *EmulationTable::find(const OperationRequest &request) const {
+  for (std::size_t i = 0; i < count_; ++i) {
+    const Emulation &row = rows_[i];
+    if (row.family == request.family && row.claims(request)) return &row;
+  }
+  return nullptr;
+}
 
 }  // namespace zorvel::core
