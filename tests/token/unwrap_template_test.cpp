@@ -109,51 +109,45 @@ class UnwrapTemplate : public LoggedInSession {
   CK_OBJECT_HANDLE aesWrappingKey = CK_INVALID_HANDLE;
 };
 
-TEST_F(UnwrapTemplate, StatedLengthIsCheckedForEveryUnwrappingMechanism) {
-  for (Wrapping wrapping : kWrappings) {
-    SCOPED_TRACE(wrapping.name);
-    const Bytes wrapped = wrap(wrapping, generateSecretKey(CKM_AES_KEY_GEN, 16));
+// One key of each kind, wrapped and unwrapped with its own length stated, then with
+// another: that one is refused and leaves no key behind.
+struct LengthCase {
+  const char *what;
+  const Wrapping &wrapping;
+  CK_MECHANISM_TYPE generation;
+  CK_ULONG generatedLength;  // 0 for a key type of fixed length
+  CK_KEY_TYPE keyType;
+  CK_ULONG length;
+  CK_ULONG otherLength;
+  CK_BBOOL sensitive;
+};
 
-    CK_ULONG length = 16;
+TEST_F(UnwrapTemplate, StatedLengthIsCheckedForEveryUnwrappingMechanism) {
+  std::vector<LengthCase> cases;
+  for (const Wrapping &wrapping : kWrappings) {
+    cases.push_back({wrapping.name, wrapping, CKM_AES_KEY_GEN, 16, CKK_AES, 16, 32, CK_FALSE});
+  }
+  // A sensitive key's value is hidden: its length is learnt through the module's wrapping.
+  cases.push_back({"sensitive", kWrappings[1], CKM_AES_KEY_GEN, 24, CKK_AES, 24, 16, CK_TRUE});
+  // DES3 keys carry no CKA_VALUE_LEN in the backend: their fixed length is checked.
+  cases.push_back({"DES3", kWrappings[0], CKM_DES3_KEY_GEN, 0, CKK_DES3, 24, 16, CK_FALSE});
+  for (const LengthCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    Wrapping wrapping = c.wrapping;
+    const Bytes wrapped = wrap(wrapping, generateSecretKey(c.generation, c.generatedLength));
+    CK_ULONG length = c.length;
     CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
-    ASSERT_CKR(CKR_OK, unwrap(wrapping, wrapped, CKK_AES, {CKA_VALUE_LEN, &length, sizeof length}, &key));
+    ASSERT_CKR(CKR_OK, unwrap(wrapping, wrapped, c.keyType, {CKA_VALUE_LEN, &length, sizeof length}, &key, c.sensitive));
     EXPECT_EQ(1UL, labelledObjects());
     EXPECT_CKR(CKR_OK, f->C_DestroyObject(session, key));
 
-    // Another length: no key is left behind.
-    length = 32;
+    length = c.otherLength;
     key = CK_INVALID_HANDLE;
     EXPECT_CKR(CKR_TEMPLATE_INCONSISTENT,
-               unwrap(wrapping, wrapped, CKK_AES, {CKA_VALUE_LEN, &length, sizeof length}, &key));
+               unwrap(wrapping, wrapped, c.keyType, {CKA_VALUE_LEN, &length, sizeof length}, &key, c.sensitive));
     EXPECT_EQ(CK_INVALID_HANDLE, key);
     EXPECT_EQ(0UL, labelledObjects());
   }
-}
-
-// A sensitive key's value is hidden: its length is learnt through the module's wrapping.
-TEST_F(UnwrapTemplate, SensitiveKeyIsMeasuredToo) {
-  Wrapping wrapping = kWrappings[1];
-  const Bytes wrapped = wrap(wrapping, generateSecretKey(CKM_AES_KEY_GEN, 24));
-  CK_ULONG length = 24;
-  CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
-  ASSERT_CKR(CKR_OK, unwrap(wrapping, wrapped, CKK_AES, {CKA_VALUE_LEN, &length, sizeof length}, &key, CK_TRUE));
-  EXPECT_CKR(CKR_OK, f->C_DestroyObject(session, key));
-  length = 16;
-  EXPECT_CKR(CKR_TEMPLATE_INCONSISTENT,
-             unwrap(wrapping, wrapped, CKK_AES, {CKA_VALUE_LEN, &length, sizeof length}, &key, CK_TRUE));
-  EXPECT_EQ(0UL, labelledObjects());
-}
-
-// DES3 keys carry no CKA_VALUE_LEN in the backend: their fixed length is the one checked.
-TEST_F(UnwrapTemplate, Des3KeyOfItsFixedLength) {
-  Wrapping wrapping = kWrappings[0];
-  const Bytes wrapped = wrap(wrapping, generateSecretKey(CKM_DES3_KEY_GEN, 0));
-  CK_ULONG length = 24;
-  CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
-  EXPECT_CKR(CKR_OK, unwrap(wrapping, wrapped, CKK_DES3, {CKA_VALUE_LEN, &length, sizeof length}, &key));
-  length = 16;
-  EXPECT_CKR(CKR_TEMPLATE_INCONSISTENT,
-             unwrap(wrapping, wrapped, CKK_DES3, {CKA_VALUE_LEN, &length, sizeof length}, &key));
 }
 
 TEST_F(UnwrapTemplate, MalformedStatedLengthIsRefusedBeforeUnwrapping) {

@@ -1,6 +1,7 @@
 #include "aes_cbc_pad_key_wrapping.h"
 
 #include "rsa_private_key_info.h"
+#include "wrapping_keys.h"
 
 #include <openssl/crypto.h>
 
@@ -28,30 +29,10 @@ bool hasIv(const CK_MECHANISM &mechanism) {
   return mechanism.pParameter != nullptr && mechanism.ulParameterLen == kAesBlock;
 }
 
-// The AES key's part in the call: the attribute it needs and the errors of its kind.
-struct KeyRole {
-  CK_ATTRIBUTE_TYPE usage;
-  CK_RV handleInvalid;
-  CK_RV typeInconsistent;
-};
-
-const KeyRole kWrappingKey = {CKA_WRAP, CKR_WRAPPING_KEY_HANDLE_INVALID, CKR_WRAPPING_KEY_TYPE_INCONSISTENT};
-const KeyRole kUnwrappingKey = {CKA_UNWRAP, CKR_UNWRAPPING_KEY_HANDLE_INVALID, CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT};
-
-CK_RV checkAesKey(const OperationRequest &request, const KeyRole &role) {
-  CK_OBJECT_CLASS keyClass = 0;
-  CK_KEY_TYPE keyType = 0;
-  CK_BBOOL permitted = CK_FALSE;
-  CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
-                               {CKA_KEY_TYPE, &keyType, sizeof keyType},
-                               {role.usage, &permitted, sizeof permitted}};
-  const CK_RV rv = request.module.C_GetAttributeValue(request.session, request.key, attributes, 3);
-  if (rv == CKR_OBJECT_HANDLE_INVALID || rv == CKR_KEY_HANDLE_INVALID) return role.handleInvalid;
-  if (rv == CKR_ATTRIBUTE_TYPE_INVALID) return role.typeInconsistent;  // not a key
-  if (rv != CKR_OK) return rv;
-  if (keyClass != CKO_SECRET_KEY || keyType != CKK_AES) return role.typeInconsistent;
-  return permitted ? CKR_OK : CKR_KEY_FUNCTION_NOT_PERMITTED;
-}
+const KeyRole kWrappingKey = {CKO_SECRET_KEY, CKK_AES, CKA_WRAP, CKR_WRAPPING_KEY_HANDLE_INVALID,
+                              CKR_WRAPPING_KEY_TYPE_INCONSISTENT};
+const KeyRole kUnwrappingKey = {CKO_SECRET_KEY, CKK_AES, CKA_UNWRAP, CKR_UNWRAPPING_KEY_HANDLE_INVALID,
+                                CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT};
 
 bool isRsaPrivateKey(const OperationRequest &request, CK_OBJECT_HANDLE key) {
   CK_OBJECT_CLASS keyClass = 0;
@@ -59,23 +40,6 @@ bool isRsaPrivateKey(const OperationRequest &request, CK_OBJECT_HANDLE key) {
   CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass}, {CKA_KEY_TYPE, &keyType, sizeof keyType}};
   return request.module.C_GetAttributeValue(request.session, key, attributes, 2) == CKR_OK &&
          keyClass == CKO_PRIVATE_KEY && keyType == CKK_RSA;
-}
-
-// Whether the key may leave the token under the request's wrapping key.
-CK_RV checkWrappable(const OperationRequest &request, CK_OBJECT_HANDLE key) {
-  CK_BBOOL extractable = CK_FALSE;
-  CK_BBOOL withTrusted = CK_FALSE;
-  CK_ATTRIBUTE attributes[] = {{CKA_EXTRACTABLE, &extractable, sizeof extractable},
-                               {CKA_WRAP_WITH_TRUSTED, &withTrusted, sizeof withTrusted}};
-  const CK_RV rv = request.module.C_GetAttributeValue(request.session, key, attributes, 2);
-  if (rv != CKR_OK) return rv;
-  if (!extractable) return CKR_KEY_UNEXTRACTABLE;
-  if (!withTrusted) return CKR_OK;
-  CK_BBOOL trusted = CK_FALSE;
-  CK_ATTRIBUTE attribute = {CKA_TRUSTED, &trusted, sizeof trusted};
-  const bool isTrusted =
-      request.module.C_GetAttributeValue(request.session, request.key, &attribute, 1) == CKR_OK && trusted;
-  return isTrusted ? CKR_OK : CKR_KEY_NOT_WRAPPABLE;
 }
 
 CK_RV readComponents(const OperationRequest &request, CK_OBJECT_HANDLE key, RsaPrivateComponents *components) {
@@ -93,28 +57,6 @@ CK_RV readComponents(const OperationRequest &request, CK_OBJECT_HANDLE key, RsaP
   return CKR_OK;
 }
 
-// A session of the module's own on the slot of the caller's session, closed at the end.
-class OwnSession {
- public:
-  explicit OwnSession(const OperationRequest &request) : module_(request.module) {
-    CK_SESSION_INFO info;
-    status_ = module_.C_GetSessionInfo(request.session, &info);
-    if (status_ == CKR_OK) status_ = module_.C_OpenSession(info.slotID, CKF_SERIAL_SESSION, nullptr, nullptr, &handle_);
-  }
-  ~OwnSession() {
-    if (status_ == CKR_OK) module_.C_CloseSession(handle_);
-  }
-  OwnSession(const OwnSession &) = delete;
-  OwnSession &operator=(const OwnSession &) = delete;
-  CK_RV status() const { return status_; }
-  CK_SESSION_HANDLE handle() const { return handle_; }
-
- private:
-  const CK_FUNCTION_LIST &module_;
-  CK_RV status_;
-  CK_SESSION_HANDLE handle_ = CK_INVALID_HANDLE;
-};
-
 // The module's CKM_AES_CBC_PAD with the request's key over the whole input; *started
 // tells whether the module took the key, so that a later error is one of the input.
 CK_RV runCipher(const OperationRequest &request, bool encrypt, const CK_BYTE *input, CK_ULONG length, Bytes *output,
@@ -122,7 +64,7 @@ CK_RV runCipher(const OperationRequest &request, bool encrypt, const CK_BYTE *in
   const CK_FUNCTION_LIST &module = request.module;
   const auto init = encrypt ? module.C_EncryptInit : module.C_DecryptInit;
   const auto run = encrypt ? module.C_Encrypt : module.C_Decrypt;
-  OwnSession own(request);
+  HelperSession own(module, request.session);
   CK_RV rv = own.status();
   if (rv == CKR_OK) rv = init(own.handle(), request.mechanism, request.key);
   *started = rv == CKR_OK;
@@ -197,8 +139,8 @@ CK_RV wrapWithAesCbcPad(const OperationRequest &request, CK_OBJECT_HANDLE key, O
   }
   if (wrapped.length == nullptr) return CKR_ARGUMENTS_BAD;
   if (!hasIv(*request.mechanism)) return CKR_MECHANISM_PARAM_INVALID;
-  CK_RV rv = checkAesKey(request, kWrappingKey);
-  if (rv == CKR_OK) rv = checkWrappable(request, key);
+  CK_RV rv = checkKeyRole(request.module, request.session, request.key, kWrappingKey);
+  if (rv == CKR_OK) rv = checkExtractableUnder(request.module, request.session, request.key, key);
   RsaPrivateComponents components;
   if (rv == CKR_OK) rv = readComponents(request, key, &components);
   // What the stand-in cannot read, it cannot wrap.
@@ -225,7 +167,7 @@ CK_RV unwrapWithAesCbcPad(const OperationRequest &request, Input wrapped, Attrib
   if (wrapped.data == nullptr || key == nullptr) return CKR_ARGUMENTS_BAD;
   if (!hasIv(*request.mechanism)) return CKR_MECHANISM_PARAM_INVALID;
   if (statesComponents(keyTemplate)) return CKR_TEMPLATE_INCONSISTENT;
-  CK_RV rv = checkAesKey(request, kUnwrappingKey);
+  CK_RV rv = checkKeyRole(request.module, request.session, request.key, kUnwrappingKey);
   SecretBytes info;
   if (rv == CKR_OK) rv = unwrappedKeyInfo(request, wrapped, &info);
   RsaPrivateComponents components;
