@@ -2,10 +2,9 @@
 // token advertises for key-pair generation, then signatures, encryption and key wrapping
 // with them, and last the destruction of the two pairs.
 //
-// The test shapes are macros whose arguments are pasted into the handle and mechanism
-// names (m_rsaPrivateKey##Size##ObjectHandle, CKM_##Digest), never passed whole: a pasted
-// name reaches the assertion unexpanded, so a failure report reads as the source would
-// with the name written out.
+// The test shapes are macros. Handle and mechanism names are pasted from their arguments
+// (m_rsaPrivateKey##Size##ObjectHandle, CKM_##Digest) rather than passed whole, so that
+// they reach the assertions unexpanded and a failure report names them as written.
 #pragma once
 
 #include <cstdio>
