@@ -25,6 +25,8 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
   if (running != nullptr && running->emulated) return CKR_OPERATION_ACTIVE;
   const Emulation *emulation = claimant(family, session, mechanism, key);
   if (emulation == nullptr) {
+    // The module judges a second Init of its own, also when it ended the first one in a
+    // way the layer did not follow.
     const CK_RV rv = forwardInit(module_, family, session, mechanism, key);
     if (rv == CKR_OK) {
       slot->start(std::make_shared<RunningOperation>(
