@@ -39,11 +39,11 @@ class AesCbcPadKeyWrapping : public LoggedInSession {
   void SetUp() override {
     LoggedInSession::SetUp();
     if (HasFatalFailure()) return;
-    ASSERT_NO_FATAL_FAILURE(generateRsaPair(CK_TRUE, &rsaPublic, &rsaPrivate));
+    ASSERT_NO_FATAL_FAILURE(generateRsaPair(CK_TRUE, CK_FALSE, &rsaPublic, &rsaPrivate));
     aesKey = generateAesKey(CK_TRUE, CK_TRUE);
   }
 
-  void generateRsaPair(CK_BBOOL extractable, CK_OBJECT_HANDLE *pub, CK_OBJECT_HANDLE *priv) {
+  void generateRsaPair(CK_BBOOL extractable, CK_BBOOL sensitive, CK_OBJECT_HANDLE *pub, CK_OBJECT_HANDLE *priv) {
     CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     CK_ULONG bits = 1024;
     CK_BYTE exponent[] = {1, 0, 1};
@@ -51,8 +51,9 @@ class AesCbcPadKeyWrapping : public LoggedInSession {
     CK_ATTRIBUTE publicTemplate[] = {{CKA_VERIFY, &yes, 1},
                                      {CKA_MODULUS_BITS, &bits, sizeof bits},
                                      {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
-    CK_ATTRIBUTE privateTemplate[] = {{CKA_SIGN, &yes, 1}, {CKA_EXTRACTABLE, &extractable, 1}};
-    ASSERT_CKR(CKR_OK, f->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 2, pub, priv));
+    CK_ATTRIBUTE privateTemplate[] = {
+        {CKA_SIGN, &yes, 1}, {CKA_EXTRACTABLE, &extractable, 1}, {CKA_SENSITIVE, &sensitive, 1}};
+    ASSERT_CKR(CKR_OK, f->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 3, pub, priv));
   }
 
   CK_OBJECT_HANDLE generateAesKey(CK_BBOOL mayWrap, CK_BBOOL mayUnwrap) {
@@ -101,6 +102,19 @@ class AesCbcPadKeyWrapping : public LoggedInSession {
     return f->C_UnwrapKey(session, &mechanism, unwrappingKey, wrapped.data(), wrapped.size(), tmpl, 4, key);
   }
 
+  // The unwrapped key is the public key's: same modulus, and it signs what that verifies.
+  void expectPairedWith(CK_OBJECT_HANDLE unwrapped, CK_OBJECT_HANDLE publicKey) {
+    EXPECT_EQ(attribute(publicKey, CKA_MODULUS), attribute(unwrapped, CKA_MODULUS));
+    CK_MECHANISM sha256Pkcs = {CKM_SHA256_RSA_PKCS, nullptr, 0};
+    CK_BYTE data[] = "signed by the unwrapped key";
+    CK_BYTE signature[128];
+    CK_ULONG signatureLen = sizeof signature;
+    ASSERT_CKR(CKR_OK, f->C_SignInit(session, &sha256Pkcs, unwrapped));
+    ASSERT_CKR(CKR_OK, f->C_Sign(session, data, sizeof data, signature, &signatureLen));
+    ASSERT_CKR(CKR_OK, f->C_VerifyInit(session, &sha256Pkcs, publicKey));
+    EXPECT_CKR(CKR_OK, f->C_Verify(session, data, sizeof data, signature, signatureLen));
+  }
+
   CK_MECHANISM mechanism = {CKM_AES_CBC_PAD, kIv, sizeof kIv};
   CK_OBJECT_HANDLE rsaPublic = CK_INVALID_HANDLE;
   CK_OBJECT_HANDLE rsaPrivate = CK_INVALID_HANDLE;
@@ -130,18 +144,21 @@ TEST_F(AesCbcPadKeyWrapping, WrappedKeyIsPkcs8UnderCbcPadAndUnwrapsToTheSameKey)
   BN_free(n);
   EXPECT_EQ(attribute(rsaPrivate, CKA_MODULUS), modulus);
 
-  // Unwrapped, it signs what the original's public key verifies.
   CK_OBJECT_HANDLE unwrapped = CK_INVALID_HANDLE;
   ASSERT_CKR(CKR_OK, unwrap(aesKey, wrapped, &unwrapped));
-  EXPECT_EQ(modulus, attribute(unwrapped, CKA_MODULUS));
-  CK_MECHANISM sha256Pkcs = {CKM_SHA256_RSA_PKCS, nullptr, 0};
-  CK_BYTE data[] = "signed by the unwrapped key";
-  CK_BYTE signature[128];
-  CK_ULONG signatureLen = sizeof signature;
-  ASSERT_CKR(CKR_OK, f->C_SignInit(session, &sha256Pkcs, unwrapped));
-  ASSERT_CKR(CKR_OK, f->C_Sign(session, data, sizeof data, signature, &signatureLen));
-  ASSERT_CKR(CKR_OK, f->C_VerifyInit(session, &sha256Pkcs, rsaPublic));
-  EXPECT_CKR(CKR_OK, f->C_Verify(session, data, sizeof data, signature, signatureLen));
+  expectPairedWith(unwrapped, rsaPublic);
+}
+
+// Its components hidden, a sensitive key still leaves as its PrivateKeyInfo.
+TEST_F(AesCbcPadKeyWrapping, SensitiveKeyIsWrappedToo) {
+  CK_OBJECT_HANDLE sensitivePublic = CK_INVALID_HANDLE;
+  CK_OBJECT_HANDLE sensitivePrivate = CK_INVALID_HANDLE;
+  ASSERT_NO_FATAL_FAILURE(generateRsaPair(CK_TRUE, CK_TRUE, &sensitivePublic, &sensitivePrivate));
+  Bytes wrapped;
+  ASSERT_CKR(CKR_OK, wrap(aesKey, sensitivePrivate, &wrapped));
+  CK_OBJECT_HANDLE unwrapped = CK_INVALID_HANDLE;
+  ASSERT_CKR(CKR_OK, unwrap(aesKey, wrapped, &unwrapped));
+  expectPairedWith(unwrapped, sensitivePublic);
 }
 
 TEST_F(AesCbcPadKeyWrapping, TooSmallBufferAnswersTheLength) {
@@ -167,7 +184,7 @@ TEST_F(AesCbcPadKeyWrapping, CallersActiveOperationIsLeftAlone) {
 TEST_F(AesCbcPadKeyWrapping, WrapRefusals) {
   CK_OBJECT_HANDLE unextractablePublic = CK_INVALID_HANDLE;
   CK_OBJECT_HANDLE unextractable = CK_INVALID_HANDLE;
-  ASSERT_NO_FATAL_FAILURE(generateRsaPair(CK_FALSE, &unextractablePublic, &unextractable));
+  ASSERT_NO_FATAL_FAILURE(generateRsaPair(CK_FALSE, CK_FALSE, &unextractablePublic, &unextractable));
   CK_MECHANISM noIv = {CKM_AES_CBC_PAD, nullptr, 0};
   struct Case {
     const char *what;

@@ -1,6 +1,7 @@
 #include "aes_cbc_pad_key_wrapping.h"
 
 #include "rsa_private_key_info.h"
+#include "secret_key_value.h"
 #include "wrapping_keys.h"
 
 #include <openssl/crypto.h>
@@ -55,6 +56,25 @@ CK_RV readComponents(const OperationRequest &request, CK_OBJECT_HANDLE key, RsaP
     if (rv != CKR_OK) return rv;
   }
   return CKR_OK;
+}
+
+// The key's PrivateKeyInfo, encoded from its components; the components of a sensitive
+// key stay hidden, and its PrivateKeyInfo is the one the module wraps, without the zero
+// bytes the module adds up to a multiple of 8 (measured: SoftHSM2).
+CK_RV privateKeyInfo(const OperationRequest &request, CK_OBJECT_HANDLE key, SecretBytes *info) {
+  RsaPrivateComponents components;
+  CK_RV rv = readComponents(request, key, &components);
+  if (rv == CKR_ATTRIBUTE_SENSITIVE) {
+    rv = keyBytesByTransientKey(request.module, request.session, key, &info->bytes);
+    Bytes &bytes = info->bytes;
+    const std::size_t length = rv == CKR_OK ? leadingPrivateKeyInfoLength(bytes.data(), bytes.size()) : 0;
+    if (length == 0) return CKR_KEY_NOT_WRAPPABLE;
+    OPENSSL_cleanse(bytes.data() + length, bytes.size() - length);
+    bytes.resize(length);
+    return CKR_OK;
+  }
+  if (rv == CKR_OK && !encodePrivateKeyInfo(components, &info->bytes)) rv = CKR_GENERAL_ERROR;
+  return rv;
 }
 
 // The module's CKM_AES_CBC_PAD with the request's key over the whole input; *started
@@ -141,12 +161,9 @@ CK_RV wrapWithAesCbcPad(const OperationRequest &request, CK_OBJECT_HANDLE key, O
   if (!hasIv(*request.mechanism)) return CKR_MECHANISM_PARAM_INVALID;
   CK_RV rv = checkKeyRole(request.module, request.session, request.key, kWrappingKey);
   if (rv == CKR_OK) rv = checkExtractableUnder(request.module, request.session, request.key, key);
-  RsaPrivateComponents components;
-  if (rv == CKR_OK) rv = readComponents(request, key, &components);
-  // What the stand-in cannot read, it cannot wrap.
-  if (rv == CKR_ATTRIBUTE_SENSITIVE) return CKR_KEY_NOT_WRAPPABLE;
+  if (rv != CKR_OK) return rv;
   SecretBytes info;
-  if (rv == CKR_OK && !encodePrivateKeyInfo(components, &info.bytes)) rv = CKR_GENERAL_ERROR;
+  rv = privateKeyInfo(request, key, &info);
   if (rv != CKR_OK) return rv;
   // PKCS#7 padding adds 1 to 16 bytes.
   const CK_ULONG length = (info.bytes.size() / kAesBlock + 1) * kAesBlock;

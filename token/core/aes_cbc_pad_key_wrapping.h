@@ -2,7 +2,8 @@
 // has for encryption but refuses for wrapping (CKR_MECHANISM_INVALID), emulated
 // (emulation.h) with its encryption:
 //
-//   C_WrapKey    the key's components as a PKCS#8 PrivateKeyInfo, encrypted with the
+//   C_WrapKey    the key's components as a PKCS#8 PrivateKeyInfo (for a sensitive key
+//                the one the module wraps, secret_key_value.h), encrypted with the
 //                module's C_Encrypt(CKM_AES_CBC_PAD) under the wrapping key
 //   C_UnwrapKey  the module's C_Decrypt(CKM_AES_CBC_PAD) with the unwrapping key, the
 //                PrivateKeyInfo parsed, and the key made with C_CreateObject from the

@@ -84,6 +84,14 @@ bool encodePrivateKeyInfo(const RsaPrivateComponents &components, std::vector<CK
   return encoded;
 }
 
+std::size_t leadingPrivateKeyInfoLength(const CK_BYTE *der, std::size_t length) {
+  if (length > static_cast<std::size_t>(LONG_MAX)) return 0;
+  const unsigned char *in = der;
+  const Owned<PKCS8_PRIV_KEY_INFO> info(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &in, static_cast<long>(length)));
+  ERR_clear_error();
+  return info != nullptr ? static_cast<std::size_t>(in - der) : 0;
+}
+
 bool decodePrivateKeyInfo(const CK_BYTE *der, std::size_t length, RsaPrivateComponents *components) {
   if (length > static_cast<std::size_t>(LONG_MAX)) return false;
   const unsigned char *in = der;

@@ -27,6 +27,8 @@ struct RsaPrivateComponents {
 
 // False when OpenSSL does not take the components as an RSA key.
 bool encodePrivateKeyInfo(const RsaPrivateComponents &components, std::vector<CK_BYTE> *der);
+// The length of the DER PrivateKeyInfo the bytes begin with; 0 when they do not.
+std::size_t leadingPrivateKeyInfoLength(const CK_BYTE *der, std::size_t length);
 // False unless the bytes are exactly one DER PrivateKeyInfo of an RSA key.
 bool decodePrivateKeyInfo(const CK_BYTE *der, std::size_t length, RsaPrivateComponents *components);
 
