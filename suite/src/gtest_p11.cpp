@@ -17,6 +17,7 @@
 
 #include "NOT_Initialized.h"
 #include "libC_GTest_P11.h"
+#include "libC_GTest_RSA.h"
 #include "libC_GTest_EC.h"
 #include "libC_GTest_DSA.h"
 #include "libC_GTest_DH.h"

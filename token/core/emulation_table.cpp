@@ -1,5 +1,6 @@
 // The table of emulations (emulation.h). The first row of the family that claims a call
 // carries it out; what no row claims goes to the module.
+#include "aes_cbc_pad_key_wrapping.h"
 #include "ecdh_kdf.h"
 #include "emulation.h"
 #include "hashed_ecdsa.h"
@@ -29,6 +30,10 @@ constexpr Emulation kEmulations[] = {
     {"hashed ECDSA signature", Family::Sign, claimsHashedEcdsa, startHashedEcdsa},
     {"hashed ECDSA verification", Family::Verify, claimsHashedEcdsa, startHashedEcdsa},
     {"ECDH with an X9.63 key derivation function", Family::Derive, claimsEcdhWithKdf, deriveEcdhWithKdf},
+    {"RSA private-key wrapping with AES-CBC-PAD by encryption", Family::Wrap, claimsAesCbcPadKeyWrapping,
+     wrapWithAesCbcPad},
+    {"RSA private-key unwrapping with AES-CBC-PAD by decryption", Family::Unwrap, claimsAesCbcPadKeyWrapping,
+     unwrapWithAesCbcPad},
 #ifdef ZORVEL_STANDIN_TEST_EMULATION
     {"test MAC", Family::Sign, claimsTestMac, startTestMac},
 #endif

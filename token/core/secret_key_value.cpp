@@ -37,9 +37,10 @@ bool softwareUnwrap(const Bytes &kek, const Bytes &wrapped, Bytes *value) {
   return ok;
 }
 
-// The module's wrapping of the key under a transient AES key of known value.
-CK_RV valueByTransientKey(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key,
-                          Bytes *value) {
+}  // namespace
+
+CK_RV keyBytesByTransientKey(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key,
+                             Bytes *bytes) {
   Bytes kek(kTransientKeyLength);
   if (RAND_bytes(kek.data(), static_cast<int>(kek.size())) != 1) return CKR_GENERAL_ERROR;
   CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
@@ -66,13 +67,11 @@ CK_RV valueByTransientKey(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE sess
   module.C_DestroyObject(session, transient);
   if (rv == CKR_OK) {
     wrapped.resize(length);
-    rv = softwareUnwrap(kek, wrapped, value) ? CKR_OK : CKR_GENERAL_ERROR;
+    rv = softwareUnwrap(kek, wrapped, bytes) ? CKR_OK : CKR_GENERAL_ERROR;
   }
   wipe(&kek);
   return rv;
 }
-
-}  // namespace
 
 CK_RV readAttributeBytes(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                          CK_ATTRIBUTE_TYPE type, Bytes *value) {
@@ -89,7 +88,7 @@ CK_RV extractableKeyValue(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE sess
                           Bytes *value) {
   const CK_RV rv = readAttributeBytes(module, session, key, CKA_VALUE, value);
   if (rv != CKR_ATTRIBUTE_SENSITIVE) return rv;
-  return valueByTransientKey(module, session, key, value) == CKR_OK ? CKR_OK : CKR_ATTRIBUTE_SENSITIVE;
+  return keyBytesByTransientKey(module, session, key, value) == CKR_OK ? CKR_OK : CKR_ATTRIBUTE_SENSITIVE;
 }
 
 }  // namespace zorvel::core

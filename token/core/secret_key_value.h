@@ -15,6 +15,11 @@ namespace zorvel::core {
 CK_RV readAttributeBytes(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                          CK_ATTRIBUTE_TYPE type, std::vector<CK_BYTE> *value);
 
+// What the module wraps of an extractable key, a secret key's value or a private key's
+// PKCS#8 PrivateKeyInfo, by its wrapping under a transient key unwrapped in software.
+CK_RV keyBytesByTransientKey(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key,
+                             std::vector<CK_BYTE> *bytes);
+
 // CKR_ATTRIBUTE_SENSITIVE when the module lets the value out by neither way.
 CK_RV extractableKeyValue(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key,
                           std::vector<CK_BYTE> *value);

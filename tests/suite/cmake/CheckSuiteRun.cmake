@@ -1,6 +1,7 @@
 # Runs p11suite once and judges every test by its result in googletest's JSON report.
 #
 #   cmake -DP11SUITE=<program> [-DARGS=<arg|arg|...>] [-DPIN_FROM_ENV=ON] [-DDATA_FILE=<path>]
+#         [-DDATA_BYTES=<n>]
 #         [-DLIBRARY_PATH=<dir>] [-DEXPECTED_FAILURES=<file>]
 #         [-DEXPECT_ALSO_FAILING=<Case.Test,...> [-DALSO_FAILING_TEXT=<regex>]]
 #         [-DEXPECT_PASSED=<n>] [-DEXPECT_FAILED=<n>] [-DFAILURE_TEXT=<regex>]
@@ -8,6 +9,7 @@
 #
 # PIN_FROM_ENV   pass -p with $ZORVEL_TEST_USER_PIN (set by scripts/with-token.sh)
 # DATA_FILE      write a deterministic data file of 40000 bytes there and pass it with -f
+# DATA_BYTES     make the data file only this long
 # LIBRARY_PATH   run with this directory first on LD_LIBRARY_PATH (another token library)
 # LAUNCHER       run p11suite under this command (<program|arg|...>), e.g. valgrind
 # EXPECTED_FAILURES
@@ -49,6 +51,9 @@ if(DATA_FILE)
     string(SHA256 block "p11suite data ${i}")
     string(APPEND data "${block}")
   endforeach()
+  if(DATA_BYTES)
+    string(SUBSTRING "${data}" 0 ${DATA_BYTES} data)
+  endif()
   file(WRITE "${DATA_FILE}" "${data}")
   list(APPEND command -f "${DATA_FILE}")
 endif()
