@@ -17,6 +17,11 @@
 
 #include "NOT_Initialized.h"
 #include "libC_GTest_P11.h"
+#include "libC_GTest_AES.h"
+#include "libC_GTest_CAMELLIA.h"
+#include "libC_GTest_DES3.h"
+
+#include "HeldBackCleanups.h"
 
 int main(int argc, char** argv)
 {
