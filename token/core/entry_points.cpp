@@ -7,6 +7,7 @@
 #include "library.h"
 #include "rsa_key_conventions.h"
 #include "thread_keys.h"
+#include "unwrap_template.h"
 
 #include <cstdio>
 #include <string>
@@ -172,6 +173,26 @@ CK_RV generateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_AT
   });
 }
 
+// A secret key's CKA_VALUE_LEN is checked on the unwrapped key, not given to the backend.
+CK_RV unwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
+                CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount,
+                CK_OBJECT_HANDLE_PTR phKey) {
+  return guarded([&] {
+    ActiveCall active;
+    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    SessionCall session(hSession);
+    UnwrapTemplate backendTemplate(pTemplate, ulAttributeCount);
+    if (backendTemplate.status() != CKR_OK) return backendTemplate.status();
+    const CK_RV rv = exchangeWithMechanism(backendFunctions().C_UnwrapKey, hSession, pMechanism, hUnwrappingKey,
+                                           pWrappedKey, ulWrappedKeyLen, backendTemplate.data(),
+                                           backendTemplate.count(), phKey);
+    if (rv != CKR_OK) return rv;
+    const CK_RV checked = backendTemplate.checkUnwrappedKey(backendFunctions(), hSession, *phKey);
+    if (checked != CKR_OK) *phKey = CK_INVALID_HANDLE;  // the key is gone
+    return checked;
+  });
+}
+
 // An event on a slot that is not shown is no event of this library. The call may block,
 // so it runs without holding off finalisation.
 CK_RV waitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {
@@ -215,6 +236,7 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_CloseAllSessions = closeAllSessions;
   list.C_GetSessionInfo = getSessionInfo;
   list.C_GenerateKey = generateKey;
+  list.C_UnwrapKey = unwrapKey;
   list.C_WaitForSlotEvent = waitForSlotEvent;
   list.C_EncryptInit = encryptInitWithKeyConventions;
   list.C_Encrypt = encryptWithKeyConventions;
