@@ -7,7 +7,7 @@
 #include "key_sizes.h"
 #include "library.h"
 #include "offered_entry_points.h"
-#include "rsa_key_conventions.h"
+#include "operation_entries.h"
 #include "thread_keys.h"
 #include "unwrap_template.h"
 
@@ -24,6 +24,11 @@ CK_RV initializeLibrary(CK_VOID_PTR pInitArgs) {
   std::unique_lock<std::shared_mutex> lock(lib.lifecycle);
   if (lib.initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   lib.settings = readSettings();
+  std::string faultError;
+  if (!lib.faults.readEnvironment(&faultError)) {
+    std::fprintf(stderr, "libzorvelP11: %s\n", faultError.c_str());
+    return CKR_GENERAL_ERROR;
+  }
   lib.provokedFailure.setSurfaced(lib.settings.surfaceProvokedFailure);
   // The stand-in has one HSM, number 0; no other can be reached.
   if (lib.selectedHsm.load() != 0) return CKR_DEVICE_ERROR;
@@ -178,24 +183,22 @@ CK_RV generateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_AT
   });
 }
 
-// A secret key's CKA_VALUE_LEN is checked on the unwrapped key, not given to the backend.
+// A secret key's CKA_VALUE_LEN is checked on the unwrapped key, not given to the backend
+// nor to an emulation.
 CK_RV unwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
                 CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount,
                 CK_OBJECT_HANDLE_PTR phKey) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    SessionCall session(hSession);
-    UnwrapTemplate backendTemplate(pTemplate, ulAttributeCount);
-    if (backendTemplate.status() != CKR_OK) return backendTemplate.status();
-    const CK_RV rv = exchangeWithMechanism(backendFunctions().C_UnwrapKey, hSession, pMechanism, hUnwrappingKey,
-                                           pWrappedKey, ulWrappedKeyLen, backendTemplate.data(),
-                                           backendTemplate.count(), phKey);
-    if (rv != CKR_OK) return rv;
-    const CK_RV checked = backendTemplate.checkUnwrappedKey(backendFunctions(), hSession, *phKey);
-    if (checked != CKR_OK) *phKey = CK_INVALID_HANDLE;  // the key is gone
-    return checked;
-  });
+  return operation_entries::onSessionWithMechanism(
+      hSession, pMechanism, [&](EmulationLayer &layer, OperationSlot *, CK_MECHANISM_PTR mechanism) {
+        UnwrapTemplate backendTemplate(pTemplate, ulAttributeCount);
+        if (backendTemplate.status() != CKR_OK) return backendTemplate.status();
+        const CK_RV rv = layer.unwrapKey(hSession, mechanism, hUnwrappingKey, {pWrappedKey, ulWrappedKeyLen},
+                                         {backendTemplate.data(), backendTemplate.count()}, phKey);
+        if (rv != CKR_OK) return rv;
+        const CK_RV checked = backendTemplate.checkUnwrappedKey(backendFunctions(), hSession, *phKey);
+        if (checked != CKR_OK) *phKey = CK_INVALID_HANDLE;  // the key is gone
+        return checked;
+      });
 }
 
 // An event on a slot that is not shown is no event of this library. The call may block,
@@ -247,12 +250,9 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_CloseAllSessions = closeAllSessions;
   list.C_GetSessionInfo = getSessionInfo;
   list.C_GenerateKey = generateKey;
-  list.C_UnwrapKey = unwrapKey;
   list.C_WaitForSlotEvent = waitForSlotEvent;
-  list.C_EncryptInit = encryptInitWithKeyConventions;
-  list.C_Encrypt = encryptWithKeyConventions;
-  list.C_DecryptInit = decryptInitWithKeyConventions;
-  list.C_Decrypt = decryptWithKeyConventions;
+  operation_entries::setInto(&list);
+  list.C_UnwrapKey = unwrapKey;
   return list;
 }
 

@@ -1,0 +1,59 @@
+// The table of emulations (emulation.h). The first row of the family that claims a call
+// carries it out; what no row claims goes to the module.
+#include "emulation.h"
+#include "rsa_key_conventions.h"
+#include "symmetric_emulations.h"
+
+namespace zorvel::core {
+
+#ifdef ZORVEL_STANDIN_TEST_EMULATION
+// Built into the tests' core only: tests/token/test_emulation.cpp.
+bool claimsTestMac(const OperationRequest &request);
+CK_RV startTestMac(const OperationRequest &request, std::unique_ptr<ActiveOperation> *operation);
+#endif
+
+namespace {
+
+constexpr Emulation kEmulations[] = {
+    // The refusals come first: they answer before anything looks at the key.
+    {"refused encryption mechanism", Family::Encrypt, claimsRefusal, startRefused},
+    {"refused decryption mechanism", Family::Decrypt, claimsRefusal, startRefused},
+    {"refused signing mechanism", Family::Sign, claimsRefusal, startRefused},
+    {"refused verification mechanism", Family::Verify, claimsRefusal, startRefused},
+    {"refused wrapping mechanism", Family::Wrap, claimsRefusal, wrapRefused},
+    {"refused unwrapping mechanism", Family::Unwrap, claimsRefusal, unwrapRefused},
+    {"RSA private-key encryption by signature", Family::Encrypt, claimsPrivateKeyEncryption,
+     startPrivateKeyEncryption},
+    {"RSA public-key raw decryption by encryption", Family::Decrypt, claimsPublicKeyDecryption,
+     startPublicKeyDecryption},
+    {"AES and Camellia CBC-MAC signature", Family::Sign, claimsCbcMac, startCbcMac},
+    {"AES and Camellia CBC-MAC verification", Family::Verify, claimsCbcMac, startCbcMac},
+    {"AES GMAC signature", Family::Sign, claimsGmac, startGmac},
+    {"AES GMAC verification", Family::Verify, claimsGmac, startGmac},
+    {"Camellia ECB and CBC encryption", Family::Encrypt, claimsCamelliaCipher, startCamelliaCipher},
+    {"Camellia ECB and CBC decryption", Family::Decrypt, claimsCamelliaCipher, startCamelliaCipher},
+#ifdef ZORVEL_STANDIN_TEST_EMULATION
+    {"test MAC", Family::Sign, claimsTestMac, startTestMac},
+#endif
+};
+
+// Each row carries the function its family calls for.
+constexpr bool rowsFitTheirFamilies() {
+  for (const Emulation &row : kEmulations) {
+    const std::size_t expected = row.family == Family::Wrap     ? 1
+                                 : row.family == Family::Unwrap ? 2
+                                 : row.family == Family::Derive ? 3
+                                                                : 0;
+    if (row.carryOut.index() != expected) return false;
+  }
+  return true;
+}
+static_assert(rowsFitTheirFamilies(), "an emulation row carries the wrong function for its family");
+
+constexpr EmulationTable kTable(kEmulations);
+
+}  // namespace
+
+const EmulationTable &standinEmulations() { return kTable; }
+
+}  // namespace zorvel::core
