@@ -1,6 +1,8 @@
 // The table of emulations (emulation.h). The first row of the family that claims a call
 // carries it out; what no row claims goes to the module.
 #include "emulation.h"
+#include "oaep_emulation.h"
+#include "oaep_key_wrapping.h"
 #include "rsa_key_conventions.h"
 #include "symmetric_emulations.h"
 
@@ -26,6 +28,10 @@ constexpr Emulation kEmulations[] = {
      startPrivateKeyEncryption},
     {"RSA public-key raw decryption by encryption", Family::Decrypt, claimsPublicKeyDecryption,
      startPublicKeyDecryption},
+    {"OAEP encryption", Family::Encrypt, claimsEmulatedOaep, startOaepEncryption},
+    {"OAEP decryption", Family::Decrypt, claimsEmulatedOaep, startOaepDecryption},
+    {"OAEP key wrapping", Family::Wrap, claimsEmulatedOaep, wrapKeyWithOaep},
+    {"OAEP key unwrapping", Family::Unwrap, claimsEmulatedOaep, unwrapKeyWithOaep},
     {"AES and Camellia CBC-MAC signature", Family::Sign, claimsCbcMac, startCbcMac},
     {"AES and Camellia CBC-MAC verification", Family::Verify, claimsCbcMac, startCbcMac},
     {"AES GMAC signature", Family::Sign, claimsGmac, startGmac},
@@ -55,5 +61,13 @@ constexpr EmulationTable kTable(kEmulations);
 }  // namespace
 
 const EmulationTable &standinEmulations() { return kTable; }
+
+const Emulation *EmulationTable::find(const OperationRequest &request) const {
+  for (std::size_t i = 0; i < count_; ++i) {
+    const Emulation &row = rows_[i];
+    if (row.family == request.family && row.claims(request)) return &row;
+  }
+  return nullptr;
+}
 
 }  // namespace zorvel::core

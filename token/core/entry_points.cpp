@@ -9,6 +9,7 @@
 #include "offered_entry_points.h"
 #include "operation_entries.h"
 #include "thread_keys.h"
+#include "trace.h"
 #include "unwrap_template.h"
 
 #include <cstdio>
@@ -24,6 +25,7 @@ CK_RV initializeLibrary(CK_VOID_PTR pInitArgs) {
   std::unique_lock<std::shared_mutex> lock(lib.lifecycle);
   if (lib.initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   lib.settings = readSettings();
+  setTracing(lib.settings.trace);
   std::string faultError;
   if (!lib.faults.readEnvironment(&faultError)) {
     std::fprintf(stderr, "libzorvelP11: %s\n", faultError.c_str());
@@ -59,11 +61,13 @@ CK_RV initialize(CK_VOID_PTR pInitArgs) {
 // The configuration file is the caller's; the stand-in takes its settings from the
 // environment, so the path is not read.
 CK_RV initializeFromConfig(const char * /*configPath*/) {
-  return guarded([] {
+  const CK_RV rv = guarded([] {
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK;
     return initializeLibrary(&args);
   });
+  if (tracing()) TraceLine("C_Initialize (vendor list)", "", rv).write();
+  return rv;
 }
 
 CK_RV finalize(CK_VOID_PTR pReserved) {
@@ -256,7 +260,12 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   return list;
 }
 
-CK_FUNCTION_LIST g_functionList = makeFunctionList();
+const CK_FUNCTION_LIST g_untracedFunctionList = makeFunctionList();
+
+const CK_FUNCTION_LIST &untracedFunctions() { return g_untracedFunctionList; }
+
+// What the application calls: every entry with its trace line (trace.h).
+CK_FUNCTION_LIST g_functionList = tracedFunctionList<untracedFunctions>();
 
 CK_RV getFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
   if (ppFunctionList == nullptr) return CKR_ARGUMENTS_BAD;
