@@ -76,16 +76,17 @@ Bytes openSslGmac(const Bytes &key, const Bytes &iv, const Bytes &data, std::siz
 
 class SymmetricEmulations : public LoggedInSession {
  protected:
-  // A session secret key with the given value, readable, that may encrypt, decrypt, sign
-  // and verify, unless `withoutUse` names the one use it may not.
-  CK_OBJECT_HANDLE createKey(CK_KEY_TYPE type, const Bytes &value, CK_ATTRIBUTE_TYPE withoutUse = 0) {
+  // A session secret key with the given value, extractable, that may encrypt, decrypt,
+  // sign and verify, unless `withoutUse` names the one use it may not.
+  CK_OBJECT_HANDLE createKey(CK_KEY_TYPE type, const Bytes &value, CK_ATTRIBUTE_TYPE withoutUse = 0,
+                             CK_BBOOL sensitive = CK_FALSE) {
     CK_OBJECT_CLASS secretKey = CKO_SECRET_KEY;
     CK_BBOOL yes = CK_TRUE;
     CK_BBOOL no = CK_FALSE;
     std::vector<CK_ATTRIBUTE> tmpl = {{CKA_CLASS, &secretKey, sizeof secretKey},
                                       {CKA_KEY_TYPE, &type, sizeof type},
                                       {CKA_VALUE, const_cast<CK_BYTE *>(value.data()), value.size()},
-                                      {CKA_SENSITIVE, &no, 1},
+                                      {CKA_SENSITIVE, &sensitive, 1},
                                       {CKA_EXTRACTABLE, &yes, 1}};
     for (CK_ATTRIBUTE_TYPE use : {CKA_ENCRYPT, CKA_DECRYPT, CKA_SIGN, CKA_VERIFY}) {
       tmpl.push_back({use, use == withoutUse ? &no : &yes, 1});
@@ -187,6 +188,16 @@ TEST_F(SymmetricEmulations, CbcMacsAreOpenSslsCbcMac) {
       }
     }
   }
+}
+
+// A sensitive key reaches the emulation through the module's wrapping (secret_key_value.h).
+TEST_F(SymmetricEmulations, SensitiveExtractableKeysServeToo) {
+  const Bytes value = testData(32);
+  const Bytes data = testData(100);
+  const CK_OBJECT_HANDLE aes = createKey(CKK_AES, value, 0, CK_TRUE);
+  const CK_OBJECT_HANDLE camellia = createKey(CKK_CAMELLIA, value, 0, CK_TRUE);
+  EXPECT_EQ(openSslCbcMac("aes", value, data), sign({CKM_AES_MAC, nullptr, 0}, aes, data));
+  EXPECT_EQ(openSslCbcMac("camellia", value, data), sign({CKM_CAMELLIA_MAC, nullptr, 0}, camellia, data));
 }
 
 TEST_F(SymmetricEmulations, GmacIsOpenSslsGcmTagOverTheDataAsAad) {
