@@ -10,7 +10,6 @@
 #include "operation_entries.h"
 #include "thread_keys.h"
 #include "trace.h"
-#include "unwrap_template.h"
 
 #include <cstdio>
 #include <string>
@@ -187,24 +186,6 @@ CK_RV generateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_AT
   });
 }
 
-// A secret key's CKA_VALUE_LEN is checked on the unwrapped key, not given to the backend
-// nor to an emulation.
-CK_RV unwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
-                CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount,
-                CK_OBJECT_HANDLE_PTR phKey) {
-  return operation_entries::onSessionWithMechanism(
-      hSession, pMechanism, [&](EmulationLayer &layer, OperationSlot *, CK_MECHANISM_PTR mechanism) {
-        UnwrapTemplate backendTemplate(pTemplate, ulAttributeCount);
-        if (backendTemplate.status() != CKR_OK) return backendTemplate.status();
-        const CK_RV rv = layer.unwrapKey(hSession, mechanism, hUnwrappingKey, {pWrappedKey, ulWrappedKeyLen},
-                                         {backendTemplate.data(), backendTemplate.count()}, phKey);
-        if (rv != CKR_OK) return rv;
-        const CK_RV checked = backendTemplate.checkUnwrappedKey(backendFunctions(), hSession, *phKey);
-        if (checked != CKR_OK) *phKey = CK_INVALID_HANDLE;  // the key is gone
-        return checked;
-      });
-}
-
 // An event on a slot that is not shown is no event of this library. The call may block,
 // so it runs without holding off finalisation.
 CK_RV waitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {
@@ -256,7 +237,6 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_GenerateKey = generateKey;
   list.C_WaitForSlotEvent = waitForSlotEvent;
   operation_entries::setInto(&list);
-  list.C_UnwrapKey = unwrapKey;
   return list;
 }
 

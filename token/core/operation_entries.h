@@ -7,6 +7,7 @@
 #include "emulation_layer.h"
 #include "forwarding.h"
 #include "library.h"
+#include "unwrap_template.h"
 
 namespace zorvel::core {
 namespace operation_entries {
@@ -105,8 +106,13 @@ inline CK_RV unwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, 
                        CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
                        CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
   return onSessionWithMechanism(hSession, pMechanism, [&](EmulationLayer &l, OperationSlot *, CK_MECHANISM_PTR m) {
-    return l.unwrapKey(hSession, m, hUnwrappingKey, {pWrappedKey, ulWrappedKeyLen}, {pTemplate, ulAttributeCount},
-                       phKey);
+    // A secret key's CKA_VALUE_LEN is checked on the unwrapped key, whoever unwraps it.
+    UnwrapTemplate keyTemplate(pTemplate, ulAttributeCount);
+    if (keyTemplate.status() != CKR_OK) return keyTemplate.status();
+    const CK_RV rv = l.unwrapKey(hSession, m, hUnwrappingKey, {pWrappedKey, ulWrappedKeyLen},
+                                 {keyTemplate.data(), keyTemplate.count()}, phKey);
+    if (rv != CKR_OK) return rv;
+    return keyTemplate.checkUnwrappedKey(backendFunctions(), hSession, phKey);
   });
 }
 

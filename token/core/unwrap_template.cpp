@@ -77,12 +77,13 @@ UnwrapTemplate::UnwrapTemplate(CK_ATTRIBUTE_PTR caller, CK_ULONG count) : caller
 }
 
 CK_RV UnwrapTemplate::checkUnwrappedKey(const CK_FUNCTION_LIST &backend, CK_SESSION_HANDLE session,
-                                        CK_OBJECT_HANDLE key) const {
+                                        CK_OBJECT_HANDLE_PTR key) const {
   if (!valueLength_) return CKR_OK;
   // A length the stand-in cannot learn is the one the backend made from the wrapped value.
-  const std::optional<CK_ULONG> length = unwrappedKeyLength(backend, session, key);
+  const std::optional<CK_ULONG> length = unwrappedKeyLength(backend, session, *key);
   if (!length || *length == *valueLength_) return CKR_OK;
-  backend.C_DestroyObject(session, key);
+  backend.C_DestroyObject(session, *key);
+  *key = CK_INVALID_HANDLE;
   return CKR_TEMPLATE_INCONSISTENT;
 }
 

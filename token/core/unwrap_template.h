@@ -23,8 +23,9 @@ class UnwrapTemplate {
   CK_ULONG count() const { return valueLength_ ? local_.size() : count_; }
 
   // After a successful unwrap: CKR_OK when the template stated no length or the new key
-  // has it; otherwise the key is destroyed and the answer is CKR_TEMPLATE_INCONSISTENT.
-  CK_RV checkUnwrappedKey(const CK_FUNCTION_LIST &backend, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key) const;
+  // has it; otherwise the key is destroyed, *key becomes CK_INVALID_HANDLE and the answer
+  // is CKR_TEMPLATE_INCONSISTENT.
+  CK_RV checkUnwrappedKey(const CK_FUNCTION_LIST &backend, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR key) const;
 
  private:
   CK_ATTRIBUTE_PTR caller_;
