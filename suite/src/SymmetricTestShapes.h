@@ -91,9 +91,10 @@
     NewArrayGuard decryptedData(pDecryptedData);
 
 // Encrypts the input in one call and decrypts the ciphertext in one call, each after a
-// length query, under m_mechanism and `keyHandle`, and requires the input back, length and
-// bytes. A call that reports more than the room it was given ends the test.
-#define SINGLE_PART_ROUND_TRIP(pInput, ulInputLength, keyHandle)                                \
+// length query, under m_mechanism and `keyHandle`; SINGLE_PART_ROUND_TRIP then requires the
+// input back, length and bytes. A call that reports more than the room it was given ends
+// the test.
+#define SINGLE_PART_ENCRYPT_DECRYPT(pInput, ulInputLength, keyHandle)                           \
     DECLARE_ROUND_TRIP_BUFFERS();                                                          \
     ASSERT_FUNCTION_LIST();                                                                    \
     ASSERT_TRUE(IsCkrOk(m_pFList->C_EncryptInit(m_hSession, &m_mechanism, keyHandle)));        \
@@ -107,7 +108,10 @@
     const CK_ULONG ulDecryptedRoom = ulDecryptedDataLength;                                    \
     pDecryptedData = new CK_BYTE[ulDecryptedRoom]();                                           \
     ASSERT_TRUE(IsCkrOk(m_pFList->C_Decrypt(m_hSession, pEncryptedData, ulEncryptedDataLength, pDecryptedData, &ulDecryptedDataLength))); \
-    ASSERT_LE(ulDecryptedDataLength, ulDecryptedRoom) << "more plaintext than the length query gave"; \
+    ASSERT_LE(ulDecryptedDataLength, ulDecryptedRoom) << "more plaintext than the length query gave"
+
+#define SINGLE_PART_ROUND_TRIP(pInput, ulInputLength, keyHandle)                                \
+    SINGLE_PART_ENCRYPT_DECRYPT(pInput, ulInputLength, keyHandle);                             \
     ASSERT_EQ(ulInputLength, ulDecryptedDataLength);                                           \
     ASSERT_EQ(0, memcmp(pInput, pDecryptedData, sizeof(CK_BYTE)*(ulDecryptedDataLength)))
 
@@ -165,7 +169,9 @@
         CK_BYTE_PTR pPlainDataPadded = NewZeroPaddedCopy(pPlainData, ulPlainDataLength, CAMELLIA_DES3_ECB_PADDING_UNIT); \
         NewArrayGuard plainDataPadded(pPlainDataPadded);                                       \
         CK_ULONG ulPlainDataLengthPadded = ZeroPaddedLength(ulPlainDataLength, CAMELLIA_DES3_ECB_PADDING_UNIT); \
-        SINGLE_PART_ROUND_TRIP(pPlainDataPadded, ulPlainDataLengthPadded, keyHandle);          \
+        SINGLE_PART_ENCRYPT_DECRYPT(pPlainDataPadded, ulPlainDataLengthPadded, keyHandle);     \
+        ASSERT_EQ(ulDecryptedDataLength, ulPlainDataLengthPadded);                             \
+        ASSERT_EQ(0, memcmp(pPlainDataPadded, pDecryptedData, sizeof(CK_BYTE)*(ulDecryptedDataLength))); \
     }
 
 // Encrypts the input with ChunkedEncrypt, decrypts the result with ChunkedDecrypt under
