@@ -12,5 +12,8 @@
         ASSERT_EQ(CKR_OK, CleanupPartition());                                                 \
     }
 
+CLEANUP_PARTITION_TEST(libC_GTest_AES, CleanupPartition)
+CLEANUP_PARTITION_TEST(libC_GTest_CAMELLIA, CleanupPartition)
 CLEANUP_PARTITION_TEST(libC_GTest_DH, CleanupPartition)
 CLEANUP_PARTITION_TEST(libC_GTest_DSA, CleanupPartition)
+CLEANUP_PARTITION_TEST(libC_GTest_DES3, CleanupPartition)

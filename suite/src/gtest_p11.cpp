@@ -17,6 +17,9 @@
 
 #include "NOT_Initialized.h"
 #include "libC_GTest_P11.h"
+#include "libC_GTest_AES.h"
+#include "libC_GTest_CAMELLIA.h"
+#include "libC_GTest_DES3.h"
 #include "libC_GTest_RSA.h"
 #include "libC_GTest_EC.h"
 #include "libC_GTest_DSA.h"

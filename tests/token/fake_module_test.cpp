@@ -73,9 +73,10 @@ CK_RV mechanismListReached(CK_FUNCTION_LIST_PTR f, CK_SLOT_ID slot, CK_SLOT_ID *
   CK_ULONG count = 0;
   CK_RV rv = f->C_GetMechanismList(slot, nullptr, &count);
   if (rv != CKR_OK) return rv;
-  CK_MECHANISM_TYPE mechanism = 0;
-  rv = f->C_GetMechanismList(slot, &mechanism, &count);
-  *reached = mechanism - CKM_VENDOR_DEFINED;
+  // The module's one mechanism comes first, the stand-in's own after it.
+  std::vector<CK_MECHANISM_TYPE> mechanisms(count);
+  rv = f->C_GetMechanismList(slot, mechanisms.data(), &count);
+  *reached = mechanisms.at(0) - CKM_VENDOR_DEFINED;
   return rv;
 }
 

@@ -7,6 +7,7 @@
 #include "oaep_emulation.h"
 #include "oaep_key_wrapping.h"
 #include "rsa_key_conventions.h"
+#include "symmetric_emulations.h"
 
 namespace zorvel::core {
 
@@ -19,6 +20,13 @@ CK_RV startTestMac(const OperationRequest &request, std::unique_ptr<ActiveOperat
 namespace {
 
 constexpr Emulation kEmulations[] = {
+    // The refusals come first: they answer before anything looks at the key.
+    {"refused encryption mechanism", Family::Encrypt, claimsRefusal, startRefused},
+    {"refused decryption mechanism", Family::Decrypt, claimsRefusal, startRefused},
+    {"refused signing mechanism", Family::Sign, claimsRefusal, startRefused},
+    {"refused verification mechanism", Family::Verify, claimsRefusal, startRefused},
+    {"refused wrapping mechanism", Family::Wrap, claimsRefusal, wrapRefused},
+    {"refused unwrapping mechanism", Family::Unwrap, claimsRefusal, unwrapRefused},
     {"RSA private-key encryption by signature", Family::Encrypt, claimsPrivateKeyEncryption,
      startPrivateKeyEncryption},
     {"RSA public-key raw decryption by encryption", Family::Decrypt, claimsPublicKeyDecryption,
@@ -34,6 +42,12 @@ constexpr Emulation kEmulations[] = {
      wrapWithAesCbcPad},
     {"RSA private-key unwrapping with AES-CBC-PAD by decryption", Family::Unwrap, claimsAesCbcPadKeyWrapping,
      unwrapWithAesCbcPad},
+    {"AES and Camellia CBC-MAC signature", Family::Sign, claimsCbcMac, startCbcMac},
+    {"AES and Camellia CBC-MAC verification", Family::Verify, claimsCbcMac, startCbcMac},
+    {"AES GMAC signature", Family::Sign, claimsGmac, startGmac},
+    {"AES GMAC verification", Family::Verify, claimsGmac, startGmac},
+    {"Camellia ECB and CBC encryption", Family::Encrypt, claimsCamelliaCipher, startCamelliaCipher},
+    {"Camellia ECB and CBC decryption", Family::Decrypt, claimsCamelliaCipher, startCamelliaCipher},
 #ifdef ZORVEL_STANDIN_TEST_EMULATION
     {"test MAC", Family::Sign, claimsTestMac, startTestMac},
 #endif

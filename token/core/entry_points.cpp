@@ -1,5 +1,6 @@
 // The standard function list of the core: the generic entry for every function, and
 // the functions that keep state of their own or translate beyond their first argument.
+#include "camellia_keys.h"
 #include "core_interface.h"
 #include "dh_key_pair_template.h"
 #include "forwarding.h"
@@ -7,6 +8,7 @@
 #include "key_sizes.h"
 #include "library.h"
 #include "namespace_openssl.h"
+#include "offered_entry_points.h"
 #include "operation_entries.h"
 #include "thread_keys.h"
 #include "trace.h"
@@ -110,7 +112,7 @@ CK_RV getMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_I
     if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     CK_SLOT_ID backendSlot = 0;
     if (!library().slots.toBackend(slotID, &backendSlot)) return CKR_SLOT_ID_INVALID;
-    const CK_RV rv = exchange(backendFunctions().C_GetMechanismInfo, backendSlot, type, pInfo);
+    const CK_RV rv = getOfferedMechanismInfo(backendSlot, type, pInfo);
     if (rv == CKR_OK) adjustMechanismInfo(type, library().settings, pInfo);
     return rv;
   });
@@ -176,6 +178,9 @@ CK_RV generateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_AT
     ActiveCall active;
     if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall session(hSession);
+    if (pMechanism != nullptr && pMechanism->mechanism == CKM_CAMELLIA_KEY_GEN) {
+      return generateCamelliaKey(backendFunctions(), hSession, pMechanism, pTemplate, ulCount, phKey);
+    }
     GenerationTemplate backendTemplate(pMechanism, pTemplate, ulCount);
     if (backendTemplate.status() != CKR_OK) return backendTemplate.status();
     return exchangeWithMechanism(backendFunctions().C_GenerateKey, hSession, pMechanism, backendTemplate.data(),
@@ -222,7 +227,13 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_Finalize = finalize;
   list.C_GetFunctionList = getFunctionList;
   list.C_GetSlotList = getSlotList;
+  list.C_GetMechanismList = getOfferedMechanismList;
   list.C_GetMechanismInfo = getMechanismInfo;
+  list.C_CreateObject = createObjectWithKeyTypes;
+  list.C_CopyObject = copyObjectWithKeyTypes;
+  list.C_FindObjectsInit = findObjectsInitWithKeyTypes;
+  list.C_GetAttributeValue = getAttributeValueWithKeyTypes;
+  list.C_SetAttributeValue = setAttributeValueWithKeyTypes;
   list.C_OpenSession = openSession;
   list.C_CloseSession = closeSession;
   list.C_CloseAllSessions = closeAllSessions;

@@ -1,0 +1,37 @@
+// Test case libC_GTest_CAMELLIA: a Camellia key of the smallest and one of the largest
+// advertised size; CBC and ECB round trips in one call and with the part loops written
+// out; CBC with padding and every Camellia wrapping mechanism refused; MAC.
+// Its CleanupPartition test is held back to HeldBackCleanups.h.
+#pragma once
+
+#include "SymmetricTestShapes.h"
+
+SECRET_KEY_GENERATE_TEST(libC_GTest_CAMELLIA, Generate_MinSize, CKM_CAMELLIA_KEY_GEN, ulMinKeySize, m_camelliaKey, m_camelliaKeyMinSizeObjectHandle)
+SECRET_KEY_GENERATE_TEST(libC_GTest_CAMELLIA, Generate_MaxSize, CKM_CAMELLIA_KEY_GEN, ulMaxKeySize, m_camelliaKey, m_camelliaKeyMaxSizeObjectHandle)
+
+// The CBC unit is a key size of the key-generation record, not of CKM_CAMELLIA_CBC's.
+CBC_ROUND_TRIP_TEST(libC_GTest_CAMELLIA, EncryptCBC_MinSize, SINGLE_PART_ROUND_TRIP, CKM_CAMELLIA_CBC, m_camelliaKeyMinSizeObjectHandle, CKM_CAMELLIA_KEY_GEN, ulMinKeySize)
+CAMELLIA_CBC_WRITTEN_OUT_TEST(libC_GTest_CAMELLIA, EncryptCBC_Chunked_MinSize, m_camelliaKeyMinSizeObjectHandle, ulMinKeySize)
+CBC_ROUND_TRIP_TEST(libC_GTest_CAMELLIA, EncryptCBC_MaxSize, SINGLE_PART_ROUND_TRIP, CKM_CAMELLIA_CBC, m_camelliaKeyMaxSizeObjectHandle, CKM_CAMELLIA_KEY_GEN, ulMaxKeySize)
+CAMELLIA_CBC_WRITTEN_OUT_TEST(libC_GTest_CAMELLIA, EncryptCBC_Chunked_MaxSize, m_camelliaKeyMaxSizeObjectHandle, ulMaxKeySize)
+
+ENCRYPT_INIT_REFUSAL_TEST(libC_GTest_CAMELLIA, EncryptCBC_PAD_MinSize_Mechanism_Invalid, CKM_CAMELLIA_CBC_PAD, m_camelliaKeyMinSizeObjectHandle)
+ENCRYPT_INIT_REFUSAL_TEST(libC_GTest_CAMELLIA, EncryptCBC_PAD_Chunked_MinSize_Mechanism_Invalid, CKM_CAMELLIA_CBC_PAD, m_camelliaKeyMinSizeObjectHandle)
+ENCRYPT_INIT_REFUSAL_TEST(libC_GTest_CAMELLIA, EncryptCBC_PAD_MaxSize_Mechanism_Invalid, CKM_CAMELLIA_CBC_PAD, m_camelliaKeyMaxSizeObjectHandle)
+ENCRYPT_INIT_REFUSAL_TEST(libC_GTest_CAMELLIA, EncryptCBC_PAD_Chunked_MaxSize_Mechanism_Invalid, CKM_CAMELLIA_CBC_PAD, m_camelliaKeyMaxSizeObjectHandle)
+
+ECB_SINGLE_PART_TEST(libC_GTest_CAMELLIA, EncryptECB_MinSize, CKM_CAMELLIA_ECB, m_camelliaKeyMinSizeObjectHandle)
+ECB_WRITTEN_OUT_TEST(libC_GTest_CAMELLIA, EncryptECB_Chunked_MinSize, CKM_CAMELLIA_ECB, m_camelliaKeyMinSizeObjectHandle, ASSERT_OK_EQUALITY, ASSERT_OK_SPACED)
+ECB_SINGLE_PART_TEST(libC_GTest_CAMELLIA, EncryptECB_MaxSize, CKM_CAMELLIA_ECB, m_camelliaKeyMaxSizeObjectHandle)
+ECB_WRITTEN_OUT_TEST(libC_GTest_CAMELLIA, EncryptECB_Chunked_MaxSize, CKM_CAMELLIA_ECB, m_camelliaKeyMaxSizeObjectHandle, ASSERT_OK_SPACED, ASSERT_OK_SPACED)
+
+// The key named by the size is the wrapping key.
+WRAP_REFUSAL_TEST(libC_GTest_CAMELLIA, WrapCBC_MinSize_Mechanism_Invalid, CKM_CAMELLIA_CBC, m_camelliaKeyMinSizeObjectHandle, m_camelliaKeyMaxSizeObjectHandle)
+WRAP_REFUSAL_TEST(libC_GTest_CAMELLIA, WrapCBC_MaxSize_Mechanism_Invalid, CKM_CAMELLIA_CBC, m_camelliaKeyMaxSizeObjectHandle, m_camelliaKeyMinSizeObjectHandle)
+WRAP_REFUSAL_TEST(libC_GTest_CAMELLIA, WrapCBC_PAD_MinSize_Mechanism_Invalid, CKM_CAMELLIA_CBC_PAD, m_camelliaKeyMinSizeObjectHandle, m_camelliaKeyMaxSizeObjectHandle)
+WRAP_REFUSAL_TEST(libC_GTest_CAMELLIA, WrapCBC_PAD_MaxSize_Mechanism_Invalid, CKM_CAMELLIA_CBC_PAD, m_camelliaKeyMaxSizeObjectHandle, m_camelliaKeyMinSizeObjectHandle)
+WRAP_REFUSAL_TEST(libC_GTest_CAMELLIA, WrapECB_MinSize_Mechanism_Invalid, CKM_CAMELLIA_ECB, m_camelliaKeyMinSizeObjectHandle, m_camelliaKeyMaxSizeObjectHandle)
+WRAP_REFUSAL_TEST(libC_GTest_CAMELLIA, WrapECB_MaxSize_Mechanism_Invalid, CKM_CAMELLIA_ECB, m_camelliaKeyMaxSizeObjectHandle, m_camelliaKeyMinSizeObjectHandle)
+
+MAC_TEST(libC_GTest_CAMELLIA, SignMAC_MinSize, CKM_CAMELLIA_MAC, m_camelliaKeyMinSizeObjectHandle)
+MAC_TEST(libC_GTest_CAMELLIA, SignMAC_MaxSize, CKM_CAMELLIA_MAC, m_camelliaKeyMaxSizeObjectHandle)
