@@ -17,6 +17,11 @@
 
 #include "NOT_Initialized.h"
 #include "libC_GTest_P11.h"
+#include "libC_GTest_P11_Multi.h"
+#include "libC_GTest_ObjectManagement.h"
+#include "libC_GTest_Fallback.h"
+#include "libC_GTest_Sessions.h"
+#include "HeldBackCleanups.h"
 
 int main(int argc, char** argv)
 {
