@@ -8,7 +8,16 @@
 #include "ObjectTestValues.h"
 #include "libC_GTest_Fixture.h"
 
-// A data token object from `tmpl` (11 entries, CKA_TOKEN twice) into `objectHandle`.
+// The data object's template `tmpl` (11 entries, CKA_TOKEN twice) with a label of 30
+// characters in the buffer `label`.
+#define FALLBACK_DATA_OBJECT(labelText, privateFlag)                                           \
+    ASSERT_FUNCTION_LIST();                                                                    \
+    char label[] = labelText;                                                                  \
+    CK_ATTRIBUTE tmpl[] = DATA_OBJECT_TEMPLATE(label, privateFlag);                            \
+    const CK_ULONG ulTmpl = 11;                                                                \
+    CK_OBJECT_HANDLE objectHandle
+
+// Creates the data object into `objectHandle`.
 #define FALLBACK_CREATE_DATA_OBJECT()                                                          \
     objectHandle = 0;                                                                          \
     ASSERT_TRUE(IsCkr(CKR_OK, m_pFList->C_CreateObject(m_hSession, tmpl, ulTmpl , &objectHandle))); \
@@ -16,11 +25,7 @@
 
 TEST_F(libC_GTest_Fallback, DISABLED_OneShot)
 {
-    ASSERT_FUNCTION_LIST();
-    char label[] = "libC_GTest_Fallback-OneShot nn";
-    CK_ATTRIBUTE tmpl[] = DATA_OBJECT_TEMPLATE(label, m_bFalse);
-    const CK_ULONG ulTmpl = 11;
-    CK_OBJECT_HANDLE objectHandle;
+    FALLBACK_DATA_OBJECT("libC_GTest_Fallback-OneShot nn", m_bFalse);
     FALLBACK_CREATE_DATA_OBJECT();
 
     provokeCommunicationFail(true);
@@ -29,11 +34,7 @@ TEST_F(libC_GTest_Fallback, DISABLED_OneShot)
 
 TEST_F(libC_GTest_Fallback, DISABLED_MultipleShot)
 {
-    ASSERT_FUNCTION_LIST();
-    char label[] = "libC_GTest_Fallback-OneShot 00";
-    CK_ATTRIBUTE tmpl[] = DATA_OBJECT_TEMPLATE(label, m_bTrue);
-    const CK_ULONG ulTmpl = 11;
-    CK_OBJECT_HANDLE objectHandle;
+    FALLBACK_DATA_OBJECT("libC_GTest_Fallback-OneShot 00", m_bTrue);
     // The creations of the second and third pass are the first calls after a provoked
     // failure; the one provoked last falls on whatever reaches the HSM after the test.
     for (int r = 0; r < 3; ++r) {

@@ -20,6 +20,27 @@
 #define OBJECTS_EXPECT_DESTROYED()                                                             \
     EXPECT_TRUE(IsCkrOk(m_pFList->C_DestroyObject(m_hSession, objectHandle)))
 
+// A Diffie-Hellman key of the creation tests, public or private: the same ten entries,
+// with CKA_SENSITIVE, CKA_DECRYPT and CKA_SIGN, created and destroyed.
+#define OBJECTS_EXPECT_DH_KEY(keyClass, label)                                                 \
+    {                                                                                          \
+        CK_KEY_TYPE keyType = CKK_DH;                                                          \
+        CK_ATTRIBUTE tmpl[] = {                                                                \
+            ULONG_ENTRY(CKA_CLASS, keyClass),                                                  \
+            ULONG_ENTRY(CKA_KEY_TYPE, keyType),                                                \
+            BOOL_ENTRY(CKA_TOKEN, m_bTrue),                                                    \
+            TEXT_ENTRY(CKA_LABEL, label),                                                      \
+            BOOL_ENTRY(CKA_SENSITIVE, m_bTrue),                                                \
+            BOOL_ENTRY(CKA_DECRYPT, m_bTrue),                                                  \
+            BOOL_ENTRY(CKA_SIGN, m_bTrue),                                                     \
+            BYTES_ENTRY(CKA_PRIME, TestValues::dsaPrime),                                      \
+            BYTES_ENTRY(CKA_BASE, TestValues::dsaBase),                                        \
+            BYTES_ENTRY(CKA_VALUE, TestValues::dsaKeyValue),                                   \
+        };                                                                                     \
+        OBJECTS_EXPECT_CREATED();                                                              \
+        OBJECTS_EXPECT_DESTROYED();                                                            \
+    }
+
 TEST_F(libC_GTest_ObjectManagement, CreationCertificate)
 {
     ASSERT_FUNCTION_LIST();
@@ -107,23 +128,7 @@ TEST_F(libC_GTest_ObjectManagement, CreationPublicKeys)
         OBJECTS_EXPECT_CREATED();
         OBJECTS_EXPECT_DESTROYED();
     }
-    {
-        CK_KEY_TYPE keyType = CKK_DH;
-        CK_ATTRIBUTE tmpl[] = {
-            ULONG_ENTRY(CKA_CLASS, publicKeyClass),
-            ULONG_ENTRY(CKA_KEY_TYPE, keyType),
-            BOOL_ENTRY(CKA_TOKEN, m_bTrue),
-            TEXT_ENTRY(CKA_LABEL, "libC_GTest_ObjectManagement-DH-public"),
-            BOOL_ENTRY(CKA_SENSITIVE, m_bTrue),
-            BOOL_ENTRY(CKA_DECRYPT, m_bTrue),
-            BOOL_ENTRY(CKA_SIGN, m_bTrue),
-            BYTES_ENTRY(CKA_PRIME, TestValues::dsaPrime),
-            BYTES_ENTRY(CKA_BASE, TestValues::dsaBase),
-            BYTES_ENTRY(CKA_VALUE, TestValues::dsaKeyValue),
-        };
-        OBJECTS_EXPECT_CREATED();
-        OBJECTS_EXPECT_DESTROYED();
-    }
+    OBJECTS_EXPECT_DH_KEY(publicKeyClass, "libC_GTest_ObjectManagement-DH-public");
 }
 
 TEST_F(libC_GTest_ObjectManagement, CreationPrivateKeys)
@@ -176,23 +181,7 @@ TEST_F(libC_GTest_ObjectManagement, CreationPrivateKeys)
             OBJECTS_EXPECT_DESTROYED();
         }
     }
-    {
-        CK_KEY_TYPE keyType = CKK_DH;
-        CK_ATTRIBUTE tmpl[] = {
-            ULONG_ENTRY(CKA_CLASS, privateKeyClass),
-            ULONG_ENTRY(CKA_KEY_TYPE, keyType),
-            BOOL_ENTRY(CKA_TOKEN, m_bTrue),
-            TEXT_ENTRY(CKA_LABEL, "libC_GTest_ObjectManagement-DH-private"),
-            BOOL_ENTRY(CKA_SENSITIVE, m_bTrue),
-            BOOL_ENTRY(CKA_DECRYPT, m_bTrue),
-            BOOL_ENTRY(CKA_SIGN, m_bTrue),
-            BYTES_ENTRY(CKA_PRIME, TestValues::dsaPrime),
-            BYTES_ENTRY(CKA_BASE, TestValues::dsaBase),
-            BYTES_ENTRY(CKA_VALUE, TestValues::dsaKeyValue),
-        };
-        OBJECTS_EXPECT_CREATED();
-        OBJECTS_EXPECT_DESTROYED();
-    }
+    OBJECTS_EXPECT_DH_KEY(privateKeyClass, "libC_GTest_ObjectManagement-DH-private");
 }
 
 TEST_F(libC_GTest_ObjectManagement, CreationObjectData)
