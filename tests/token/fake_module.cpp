@@ -10,7 +10,16 @@
 // C_GenerateRandom takes 5 ms and notes how many calls overlap; C_GetSessionInfo
 // reports in ulDeviceError the most overlapping calls seen on that session (low 16
 // bits) and in the whole module (high bits). C_SeedRandom answers a vendor-defined
-// value. Only the functions below are exported.
+// value. A new session gets the lowest free handle of its slot.
+//
+// Encryption, decryption, signing and verifying know one mechanism, kFakeMechanism
+// (fake_mechanism.h), single- or multi-part, with any object handle as the key. One
+// operation runs per session: another Init gets CKR_OPERATION_ACTIVE. A length query
+// and a too small buffer keep the operation, so does a call without its length
+// pointer (CKR_ARGUMENTS_BAD); any other answer of a completing call ends it.
+//
+// Only the functions below are exported.
+#include "fake_mechanism.h"
 #include "pkcs11.h"
 
 #include <algorithm>
@@ -18,27 +27,139 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
 constexpr CK_RV kVendorValue = CKR_VENDOR_DEFINED + 0x42;
 
+enum class OperationKind { Encrypt, Decrypt, Sign, Verify };
+
+struct Operation {
+  OperationKind kind;
+  CK_OBJECT_HANDLE key;
+  std::vector<CK_BYTE> signedData;  // what a multi-part signature or verification has had
+};
+
 struct SessionRecord {
   CK_SLOT_ID slot;
   int inFlight = 0;
   int mostInFlight = 0;
+  std::optional<Operation> operation;
 };
 
 std::mutex g_mutex;
 bool g_initialised = false;
 std::map<CK_SESSION_HANDLE, SessionRecord> g_sessions;
-CK_ULONG g_opened = 0;
 int g_inFlight = 0;
 int g_mostInFlight = 0;
 int g_slotEvents = 0;
 
 bool isSlot(CK_SLOT_ID slot) { return slot >= 7 && slot <= 9; }
+
+CK_RV startOperation(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey,
+                     OperationKind kind) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const auto it = g_sessions.find(hSession);
+  if (it == g_sessions.end()) return CKR_SESSION_HANDLE_INVALID;
+  if (pMechanism == nullptr) return CKR_ARGUMENTS_BAD;
+  if (it->second.operation) return CKR_OPERATION_ACTIVE;
+  if (pMechanism->mechanism != zorvel::test::kFakeMechanism) return CKR_MECHANISM_INVALID;
+  it->second.operation = Operation{kind, hKey, {}};
+  return CKR_OK;
+}
+
+// The session's operation of the kind; null when none is active.
+Operation *activeOperation(CK_SESSION_HANDLE hSession, OperationKind kind, CK_RV *rv) {
+  const auto it = g_sessions.find(hSession);
+  if (it == g_sessions.end()) {
+    *rv = CKR_SESSION_HANDLE_INVALID;
+    return nullptr;
+  }
+  if (!it->second.operation || it->second.operation->kind != kind) {
+    *rv = CKR_OPERATION_NOT_INITIALIZED;
+    return nullptr;
+  }
+  return &*it->second.operation;
+}
+
+void endOperation(CK_SESSION_HANDLE hSession) { g_sessions[hSession].operation.reset(); }
+
+// Writes a result of `length` bytes made by produce(out), as the operation rules say.
+template <typename Produce>
+CK_RV produceResult(CK_SESSION_HANDLE hSession, CK_ULONG length, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen, bool ends,
+                    Produce produce) {
+  if (pulOutLen == nullptr) return CKR_ARGUMENTS_BAD;
+  const bool fits = *pulOutLen >= length;
+  *pulOutLen = length;
+  if (pOut == nullptr) return CKR_OK;
+  if (!fits) return CKR_BUFFER_TOO_SMALL;
+  produce(pOut);
+  if (ends) endOperation(hSession);
+  return CKR_OK;
+}
+
+CK_RV cipher(CK_SESSION_HANDLE hSession, OperationKind kind, CK_BYTE_PTR pIn, CK_ULONG ulInLen, CK_BYTE_PTR pOut,
+             CK_ULONG_PTR pulOutLen, bool ends) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  CK_RV rv = CKR_OK;
+  Operation *operation = activeOperation(hSession, kind, &rv);
+  if (operation == nullptr) return rv;
+  if (pIn == nullptr && ulInLen > 0) return CKR_ARGUMENTS_BAD;
+  const CK_OBJECT_HANDLE key = operation->key;
+  return produceResult(hSession, ulInLen, pOut, pulOutLen, ends, [&](CK_BYTE_PTR out) {
+    for (CK_ULONG i = 0; i < ulInLen; ++i) out[i] = zorvel::test::fakeCipherByte(pIn[i], key);
+  });
+}
+
+CK_RV cipherFinal(CK_SESSION_HANDLE hSession, OperationKind kind, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  CK_RV rv = CKR_OK;
+  if (activeOperation(hSession, kind, &rv) == nullptr) return rv;
+  return produceResult(hSession, 0, pOut, pulOutLen, true, [](CK_BYTE_PTR) {});
+}
+
+CK_RV addSignedData(CK_SESSION_HANDLE hSession, OperationKind kind, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  CK_RV rv = CKR_OK;
+  Operation *operation = activeOperation(hSession, kind, &rv);
+  if (operation == nullptr) return rv;
+  if (pPart == nullptr && ulPartLen > 0) return CKR_ARGUMENTS_BAD;
+  operation->signedData.insert(operation->signedData.end(), pPart, pPart + ulPartLen);
+  return CKR_OK;
+}
+
+// Signs what the operation has had and the data given, as the operation rules say.
+CK_RV sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+           CK_ULONG_PTR pulSignatureLen) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  CK_RV rv = CKR_OK;
+  Operation *operation = activeOperation(hSession, OperationKind::Sign, &rv);
+  if (operation == nullptr) return rv;
+  if (pData == nullptr && ulDataLen > 0) return CKR_ARGUMENTS_BAD;
+  std::vector<CK_BYTE> data = operation->signedData;
+  data.insert(data.end(), pData, pData + ulDataLen);
+  const zorvel::test::FakeSignature signature = zorvel::test::fakeSignature(data, operation->key);
+  return produceResult(hSession, signature.size(), pSignature, pulSignatureLen, true,
+                       [&](CK_BYTE_PTR out) { std::copy(signature.begin(), signature.end(), out); });
+}
+
+CK_RV verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+             CK_ULONG ulSignatureLen) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  CK_RV rv = CKR_OK;
+  Operation *operation = activeOperation(hSession, OperationKind::Verify, &rv);
+  if (operation == nullptr) return rv;
+  if (pSignature == nullptr || (pData == nullptr && ulDataLen > 0)) return CKR_ARGUMENTS_BAD;
+  std::vector<CK_BYTE> data = operation->signedData;
+  data.insert(data.end(), pData, pData + ulDataLen);
+  const zorvel::test::FakeSignature signature = zorvel::test::fakeSignature(data, operation->key);
+  endOperation(hSession);
+  if (ulSignatureLen != signature.size()) return CKR_SIGNATURE_LEN_RANGE;
+  return std::equal(signature.begin(), signature.end(), pSignature) ? CKR_OK : CKR_SIGNATURE_INVALID;
+}
 
 }  // namespace
 
@@ -118,14 +239,95 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESS
   if (!isSlot(slotID)) return CKR_SLOT_ID_INVALID;
   if (slotID == 8) return CKR_TOKEN_NOT_RECOGNIZED;
   std::lock_guard<std::mutex> lock(g_mutex);
-  *phSession = slotID * 100 + ++g_opened;
-  g_sessions[*phSession] = SessionRecord{slotID};
+  CK_SESSION_HANDLE handle = slotID * 100 + 1;
+  while (g_sessions.count(handle) != 0) ++handle;
+  *phSession = handle;
+  g_sessions[handle].slot = slotID;
   return CKR_OK;
 }
 
 CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_sessions.erase(hSession) == 1 ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
+}
+
+CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
+  if (!isSlot(slotID)) return CKR_SLOT_ID_INVALID;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (auto it = g_sessions.begin(); it != g_sessions.end();) {
+    it = it->second.slot == slotID ? g_sessions.erase(it) : std::next(it);
+  }
+  return CKR_OK;
+}
+
+CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+  return startOperation(hSession, pMechanism, hKey, OperationKind::Encrypt);
+}
+
+CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
+                CK_ULONG_PTR pulEncryptedDataLen) {
+  return cipher(hSession, OperationKind::Encrypt, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen, true);
+}
+
+CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
+                      CK_ULONG_PTR pulEncryptedPartLen) {
+  return cipher(hSession, OperationKind::Encrypt, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen, false);
+}
+
+CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart, CK_ULONG_PTR pulLastEncryptedPartLen) {
+  return cipherFinal(hSession, OperationKind::Encrypt, pLastEncryptedPart, pulLastEncryptedPartLen);
+}
+
+CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+  return startOperation(hSession, pMechanism, hKey, OperationKind::Decrypt);
+}
+
+CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,
+                CK_ULONG_PTR pulDataLen) {
+  return cipher(hSession, OperationKind::Decrypt, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen, true);
+}
+
+CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen,
+                      CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) {
+  return cipher(hSession, OperationKind::Decrypt, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen, false);
+}
+
+CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen) {
+  return cipherFinal(hSession, OperationKind::Decrypt, pLastPart, pulLastPartLen);
+}
+
+CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+  return startOperation(hSession, pMechanism, hKey, OperationKind::Sign);
+}
+
+CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+  return addSignedData(hSession, OperationKind::Sign, pPart, ulPartLen);
+}
+
+CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
+  return sign(hSession, nullptr, 0, pSignature, pulSignatureLen);
+}
+
+CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+             CK_ULONG_PTR pulSignatureLen) {
+  return sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
+}
+
+CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+  return startOperation(hSession, pMechanism, hKey, OperationKind::Verify);
+}
+
+CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+  return addSignedData(hSession, OperationKind::Verify, pPart, ulPartLen);
+}
+
+CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
+  return verify(hSession, nullptr, 0, pSignature, ulSignatureLen);
+}
+
+CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+               CK_ULONG ulSignatureLen) {
+  return verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen);
 }
 
 CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {

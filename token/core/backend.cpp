@@ -1,7 +1,5 @@
 #include "backend.h"
 
-#include "oaep_emulation.h"
-
 #include <dlfcn.h>
 
 namespace zorvel::core {
@@ -27,7 +25,7 @@ bool Backend::load(const std::string &path, std::string *error) {
     return false;
   }
   handle_ = handle;
-  functions_ = withOaepEmulation(functions);
+  functions_ = functions;
   return true;
 }
 

@@ -17,8 +17,7 @@ class Backend {
   bool load(const std::string &path, std::string *error);
   bool loaded() const { return handle_ != nullptr; }
 
-  // The bound functions, with the OAEP variants the module lacks in front of them
-  // (oaep_emulation.h); an entry the module lacks is null.
+  // The bound functions; an entry the module lacks is null.
   const CK_FUNCTION_LIST &functions() const { return functions_; }
 
  private:

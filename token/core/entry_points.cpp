@@ -5,7 +5,7 @@
 #include "function_list.h"
 #include "key_sizes.h"
 #include "library.h"
-#include "rsa_key_conventions.h"
+#include "operation_entries.h"
 #include "thread_keys.h"
 
 #include <cstdio>
@@ -21,6 +21,11 @@ CK_RV initializeLibrary(CK_VOID_PTR pInitArgs) {
   std::unique_lock<std::shared_mutex> lock(lib.lifecycle);
   if (lib.initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   lib.settings = readSettings();
+  std::string faultError;
+  if (!lib.faults.readEnvironment(&faultError)) {
+    std::fprintf(stderr, "libzorvelP11: %s\n", faultError.c_str());
+    return CKR_GENERAL_ERROR;
+  }
   lib.provokedFailure.setSurfaced(lib.settings.surfaceProvokedFailure);
   // The stand-in has one HSM, number 0; no other can be reached.
   if (lib.selectedHsm.load() != 0) return CKR_DEVICE_ERROR;
@@ -216,10 +221,7 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_GetSessionInfo = getSessionInfo;
   list.C_GenerateKey = generateKey;
   list.C_WaitForSlotEvent = waitForSlotEvent;
-  list.C_EncryptInit = encryptInitWithKeyConventions;
-  list.C_Encrypt = encryptWithKeyConventions;
-  list.C_DecryptInit = decryptInitWithKeyConventions;
-  list.C_Decrypt = decryptWithKeyConventions;
+  operation_entries::setInto(&list);
   return list;
 }
 

@@ -3,6 +3,7 @@
 #define ZORVEL_TOKEN_CORE_LIBRARY_H
 
 #include "backend.h"
+#include "faults.h"
 #include "provoked_failure.h"
 #include "session_registry.h"
 #include "settings.h"
@@ -20,6 +21,7 @@ struct Library {
   std::shared_mutex lifecycle;
   bool initialised = false;  // guarded by lifecycle
   Settings settings;         // written under the exclusive lifecycle lock
+  FaultSwitches faults;      // likewise
   Backend backend;           // loaded at the first initialisation, kept for the process
   SlotMap slots;
   SessionRegistry sessions;
@@ -31,14 +33,21 @@ Library &library();
 
 inline const CK_FUNCTION_LIST &backendFunctions() { return library().backend.functions(); }
 
-// One exchange with the backend. An armed provoked failure falls on it: it is counted,
-// and then either absorbed (the exchange is retried) or surfaced as CKR_DEVICE_ERROR.
+// One exchange with the backend, made by body. An armed provoked failure falls on it: it
+// is counted, and then either absorbed (the exchange is retried) or surfaced as
+// CKR_DEVICE_ERROR.
+template <typename Body>
+CK_RV exchangeBy(Body body) {
+  // The failed exchange never reached the backend; absorbing it means making it again.
+  if (library().provokedFailure.consume() == ProvokedFailure::Outcome::Surfaced) return CKR_DEVICE_ERROR;
+  return body();
+}
+
+// One exchange that is a call of a backend function.
 template <typename Function, typename... Args>
 CK_RV exchange(Function function, Args... args) {
   if (function == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
-  // The failed exchange never reached the backend; absorbing it means making it again.
-  if (library().provokedFailure.consume() == ProvokedFailure::Outcome::Surfaced) return CKR_DEVICE_ERROR;
-  return function(args...);
+  return exchangeBy([&] { return function(args...); });
 }
 
 // Holds off initialisation and finalisation for the whole of one call.

@@ -25,14 +25,15 @@ const KeyRole kWrappingKey = {CKO_PUBLIC_KEY, CKA_WRAP, CKR_WRAPPING_KEY_HANDLE_
 const KeyRole kUnwrappingKey = {CKO_PRIVATE_KEY, CKA_UNWRAP, CKR_UNWRAPPING_KEY_HANDLE_INVALID,
                                 CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT};
 
-CK_RV checkRsaKey(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, const KeyRole &role) {
+CK_RV checkRsaKey(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key,
+                  const KeyRole &role) {
   CK_OBJECT_CLASS keyClass = 0;
   CK_KEY_TYPE keyType = 0;
   CK_BBOOL permitted = CK_FALSE;
   CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
                                {CKA_KEY_TYPE, &keyType, sizeof keyType},
                                {role.usage, &permitted, sizeof permitted}};
-  const CK_RV rv = moduleFunctions().C_GetAttributeValue(session, key, attributes, 3);
+  const CK_RV rv = module.C_GetAttributeValue(session, key, attributes, 3);
   if (rv == CKR_OBJECT_HANDLE_INVALID || rv == CKR_KEY_HANDLE_INVALID) return role.handleInvalid;
   if (rv == CKR_ATTRIBUTE_TYPE_INVALID) return role.typeInconsistent;  // not a key
   if (rv != CKR_OK) return rv;
@@ -41,14 +42,15 @@ CK_RV checkRsaKey(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, const KeyRole
 }
 
 // The value of a secret key that may leave the token under the wrapping key.
-CK_RV wrappableValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE wrappingKey, CK_OBJECT_HANDLE key, Bytes *value) {
+CK_RV wrappableValue(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE wrappingKey,
+                     CK_OBJECT_HANDLE key, Bytes *value) {
   CK_OBJECT_CLASS keyClass = 0;
   CK_BBOOL extractable = CK_FALSE;
   CK_BBOOL withTrusted = CK_FALSE;
   CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
                                {CKA_EXTRACTABLE, &extractable, sizeof extractable},
                                {CKA_WRAP_WITH_TRUSTED, &withTrusted, sizeof withTrusted}};
-  CK_RV rv = moduleFunctions().C_GetAttributeValue(session, key, attributes, 3);
+  CK_RV rv = module.C_GetAttributeValue(session, key, attributes, 3);
   if (rv == CKR_OBJECT_HANDLE_INVALID) return CKR_KEY_HANDLE_INVALID;
   if (rv == CKR_ATTRIBUTE_TYPE_INVALID) return CKR_KEY_NOT_WRAPPABLE;  // not a key
   if (rv != CKR_OK) return rv;
@@ -57,11 +59,11 @@ CK_RV wrappableValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE wrappingKey, CK
   if (withTrusted) {
     CK_BBOOL trusted = CK_FALSE;
     CK_ATTRIBUTE attribute = {CKA_TRUSTED, &trusted, sizeof trusted};
-    if (moduleFunctions().C_GetAttributeValue(session, wrappingKey, &attribute, 1) != CKR_OK || !trusted) {
+    if (module.C_GetAttributeValue(session, wrappingKey, &attribute, 1) != CKR_OK || !trusted) {
       return CKR_KEY_NOT_WRAPPABLE;
     }
   }
-  rv = extractableKeyValue(moduleFunctions(), session, key, value);
+  rv = extractableKeyValue(module, session, key, value);
   // What the stand-in cannot read, it cannot wrap.
   return rv == CKR_ATTRIBUTE_SENSITIVE ? CKR_KEY_NOT_WRAPPABLE : rv;
 }
@@ -94,14 +96,13 @@ CK_RV checkUnwrapTemplate(CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, std::opt
 // decryption for an unwrapping neither meets nor ends the caller's operations.
 class HelperSession {
  public:
-  explicit HelperSession(CK_SESSION_HANDLE caller) {
+  HelperSession(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE caller) : module_(module) {
     CK_SESSION_INFO info;
-    const CK_FUNCTION_LIST &module = moduleFunctions();
     status_ = module.C_GetSessionInfo(caller, &info);
     if (status_ == CKR_OK) status_ = module.C_OpenSession(info.slotID, CKF_SERIAL_SESSION, nullptr, nullptr, &handle_);
   }
   ~HelperSession() {
-    if (status_ == CKR_OK) moduleFunctions().C_CloseSession(handle_);
+    if (status_ == CKR_OK) module_.C_CloseSession(handle_);
   }
   HelperSession(const HelperSession &) = delete;
   HelperSession &operator=(const HelperSession &) = delete;
@@ -109,98 +110,92 @@ class HelperSession {
   CK_SESSION_HANDLE handle() const { return handle_; }
 
  private:
+  const CK_FUNCTION_LIST &module_;
   CK_RV status_;
   CK_SESSION_HANDLE handle_ = CK_INVALID_HANDLE;
 };
 
 // The key value inside wrapped data, by the backend's raw decryption with the unwrapping
 // key (the backend also requires CKA_DECRYPT of it) on a helper session.
-CK_RV unwrappedValue(CK_SESSION_HANDLE session, const OaepScheme &scheme, CK_OBJECT_HANDLE unwrappingKey,
-                     CK_BYTE_PTR wrapped, CK_ULONG wrappedLen, Bytes *value) {
-  CK_RV rv = startRaw(kRawDecrypt, session, unwrappingKey);
+CK_RV unwrappedValue(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, const OaepScheme &scheme,
+                     CK_OBJECT_HANDLE unwrappingKey, Input wrapped, Bytes *value) {
+  CK_RV rv = startRaw(module, kRawDecrypt, session, unwrappingKey);
   if (rv != CKR_OK) return rv;
   CK_ULONG k = 0;
-  rv = activeBlockLength(kRawDecrypt, session, &k);
+  rv = activeBlockLength(module, kRawDecrypt, session, &k);
   if (rv != CKR_OK) return rv;
-  if (!fitsBlock(scheme, k) || wrappedLen != k) {
-    abortRaw(kRawDecrypt, session, k);
+  if (!fitsBlock(scheme, k) || wrapped.length != k) {
+    abortRaw(module, kRawDecrypt, session, k);
     return fitsBlock(scheme, k) ? CKR_WRAPPED_KEY_LEN_RANGE : CKR_UNWRAPPING_KEY_SIZE_RANGE;
   }
-  rv = decryptAndDecode(session, scheme, wrapped, k, value);
+  rv = decryptAndDecode(module, session, scheme, wrapped.data, k, value);
   return rv == CKR_ENCRYPTED_DATA_INVALID ? CKR_WRAPPED_KEY_INVALID : rv;
 }
 
 }  // namespace
 
-CK_RV wrapKeyWithOaep(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,
-                      CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen) {
+CK_RV wrapKeyWithOaep(const OperationRequest &request, CK_OBJECT_HANDLE key, Output wrapped) {
   OaepScheme scheme;
-  if (!emulatedScheme(pMechanism, &scheme)) {
-    return moduleFunctions().C_WrapKey(hSession, pMechanism, hWrappingKey, hKey, pWrappedKey, pulWrappedKeyLen);
-  }
-  if (pulWrappedKeyLen == nullptr) return CKR_ARGUMENTS_BAD;
-  CK_RV rv = checkRsaKey(hSession, hWrappingKey, kWrappingKey);
+  if (!emulatedScheme(request.mechanism, &scheme)) return CKR_MECHANISM_PARAM_INVALID;
+  if (wrapped.length == nullptr) return CKR_ARGUMENTS_BAD;
+  const CK_FUNCTION_LIST &module = request.module;
+  const CK_SESSION_HANDLE session = request.session;
+  const CK_OBJECT_HANDLE wrappingKey = request.key;
+  CK_RV rv = checkRsaKey(module, session, wrappingKey, kWrappingKey);
   if (rv != CKR_OK) return rv;
   Bytes modulus;
   Bytes exponent;
-  rv = readAttributeBytes(moduleFunctions(), hSession, hWrappingKey, CKA_MODULUS, &modulus);
-  if (rv == CKR_OK) rv = readAttributeBytes(moduleFunctions(), hSession, hWrappingKey, CKA_PUBLIC_EXPONENT, &exponent);
+  rv = readAttributeBytes(module, session, wrappingKey, CKA_MODULUS, &modulus);
+  if (rv == CKR_OK) rv = readAttributeBytes(module, session, wrappingKey, CKA_PUBLIC_EXPONENT, &exponent);
   if (rv != CKR_OK) return rv;
   while (!modulus.empty() && modulus.front() == 0) modulus.erase(modulus.begin());
   const CK_ULONG k = modulus.size();
   if (!fitsBlock(scheme, k)) return CKR_WRAPPING_KEY_SIZE_RANGE;
   Bytes value;
-  rv = wrappableValue(hSession, hWrappingKey, hKey, &value);
+  rv = wrappableValue(module, session, wrappingKey, key, &value);
   if (rv == CKR_OK && value.size() > maxMessageLength(scheme, k)) rv = CKR_KEY_SIZE_RANGE;
-  if (rv == CKR_OK && (pWrappedKey == nullptr || *pulWrappedKeyLen < k)) {
-    rv = pWrappedKey == nullptr ? CKR_OK : CKR_BUFFER_TOO_SMALL;
-    *pulWrappedKeyLen = k;
-  } else if (rv == CKR_OK) {
+  if (rv == CKR_OK && !answersWithLength(k, wrapped, &rv)) {
     Bytes block(k);
     const bool done = oaepEncode(scheme, value.data(), value.size(), block.data(), k) &&
-                      rsaPublicRaw(modulus, exponent, block.data(), pWrappedKey);
+                      rsaPublicRaw(modulus, exponent, block.data(), wrapped.data);
     wipe(&block);
     rv = done ? CKR_OK : CKR_GENERAL_ERROR;
-    if (done) *pulWrappedKeyLen = k;
+    if (done) *wrapped.length = k;
   }
   wipe(&value);
   return rv;
 }
 
-CK_RV unwrapKeyWithOaep(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
-                        CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
-                        CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
+CK_RV unwrapKeyWithOaep(const OperationRequest &request, Input wrapped, AttributeList keyTemplate,
+                        CK_OBJECT_HANDLE_PTR key) {
   OaepScheme scheme;
-  if (!emulatedScheme(pMechanism, &scheme)) {
-    return moduleFunctions().C_UnwrapKey(hSession, pMechanism, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, pTemplate,
-                                ulAttributeCount, phKey);
-  }
-  if (pWrappedKey == nullptr || phKey == nullptr || (pTemplate == nullptr && ulAttributeCount > 0)) {
+  if (!emulatedScheme(request.mechanism, &scheme)) return CKR_MECHANISM_PARAM_INVALID;
+  if (wrapped.data == nullptr || key == nullptr || (keyTemplate.attributes == nullptr && keyTemplate.count > 0)) {
     return CKR_ARGUMENTS_BAD;
   }
+  const CK_FUNCTION_LIST &module = request.module;
   std::optional<CK_ULONG> valueLen;
-  CK_RV rv = checkUnwrapTemplate(pTemplate, ulAttributeCount, &valueLen);
-  if (rv == CKR_OK) rv = checkRsaKey(hSession, hUnwrappingKey, kUnwrappingKey);
+  CK_RV rv = checkUnwrapTemplate(keyTemplate.attributes, keyTemplate.count, &valueLen);
+  if (rv == CKR_OK) rv = checkRsaKey(module, request.session, request.key, kUnwrappingKey);
   if (rv != CKR_OK) return rv;
   Bytes value;
   {
-    HelperSession helper(hSession);
+    HelperSession helper(module, request.session);
     rv = helper.status();
-    if (rv == CKR_OK) {
-      rv = unwrappedValue(helper.handle(), scheme, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, &value);
-    }
+    if (rv == CKR_OK) rv = unwrappedValue(module, helper.handle(), scheme, request.key, wrapped, &value);
   }
   if (rv == CKR_OK && valueLen && *valueLen != value.size()) rv = CKR_TEMPLATE_INCONSISTENT;
   if (rv == CKR_OK) {
     // The backend takes no CKA_VALUE_LEN when an object is created from its value.
-    std::vector<CK_ATTRIBUTE> keyTemplate;
-    for (CK_ULONG i = 0; i < ulAttributeCount; ++i) {
-      if (pTemplate[i].type != CKA_VALUE_LEN) keyTemplate.push_back(pTemplate[i]);
+    std::vector<CK_ATTRIBUTE> objectTemplate;
+    for (CK_ULONG i = 0; i < keyTemplate.count; ++i) {
+      if (keyTemplate.attributes[i].type != CKA_VALUE_LEN) objectTemplate.push_back(keyTemplate.attributes[i]);
     }
-    keyTemplate.push_back({CKA_VALUE, value.data(), value.size()});
-    rv = moduleFunctions().C_CreateObject(hSession, keyTemplate.data(), keyTemplate.size(), phKey);
+    objectTemplate.push_back({CKA_VALUE, value.data(), value.size()});
+    rv = module.C_CreateObject(request.session, objectTemplate.data(), objectTemplate.size(), key);
   }
   wipe(&value);
   return rv;
 }
+
 }  // namespace zorvel::core

@@ -1,17 +1,20 @@
-// C_WrapKey and C_UnwrapKey with the OAEP variants the module lacks (oaep_emulation.h);
-// any other mechanism goes to the module unchanged.
+// C_WrapKey and C_UnwrapKey with the OAEP variants the module lacks, emulated
+// (emulation.h, oaep_emulation.h):
+//
+//   C_WrapKey     the CKA_VALUE of an extractable secret key (secret_key_value.h),
+//                 encoded and encrypted with the public key's modulus and exponent
+//   C_UnwrapKey   raw decryption by the backend on a session of its own, decoding, and
+//                 C_CreateObject of the caller's template with CKA_VALUE
 #ifndef ZORVEL_TOKEN_CORE_OAEP_KEY_WRAPPING_H
 #define ZORVEL_TOKEN_CORE_OAEP_KEY_WRAPPING_H
 
-#include "pkcs11.h"
+#include "emulation.h"
 
 namespace zorvel::core {
 
-CK_RV wrapKeyWithOaep(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,
-                      CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen);
-CK_RV unwrapKeyWithOaep(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
-                        CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
-                        CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey);
+CK_RV wrapKeyWithOaep(const OperationRequest &request, CK_OBJECT_HANDLE key, Output wrapped);
+CK_RV unwrapKeyWithOaep(const OperationRequest &request, Input wrapped, AttributeList keyTemplate,
+                        CK_OBJECT_HANDLE_PTR key);
 
 }  // namespace zorvel::core
 

@@ -5,8 +5,6 @@
 namespace zorvel::core {
 namespace {
 
-CK_FUNCTION_LIST g_module{};
-
 const EVP_MD *digestOf(CK_MECHANISM_TYPE hashAlg) {
   switch (hashAlg) {
     case CKM_SHA_1: return EVP_sha1();
@@ -31,10 +29,6 @@ const EVP_MD *mgf1DigestOf(CK_RSA_PKCS_MGF_TYPE mgf) {
 
 }  // namespace
 
-const CK_FUNCTION_LIST &moduleFunctions() { return g_module; }
-
-void setModuleFunctions(const CK_FUNCTION_LIST &module) { g_module = module; }
-
 bool emulatedScheme(const CK_MECHANISM *mechanism, OaepScheme *scheme) {
   if (mechanism == nullptr || mechanism->mechanism != CKM_RSA_PKCS_OAEP || mechanism->pParameter == nullptr ||
       mechanism->ulParameterLen != sizeof(CK_RSA_PKCS_OAEP_PARAMS)) {
@@ -57,34 +51,36 @@ bool emulatedScheme(const CK_MECHANISM *mechanism, OaepScheme *scheme) {
 const RawOperation kRawEncrypt = {Direction::Encrypt, &CK_FUNCTION_LIST::C_EncryptInit, &CK_FUNCTION_LIST::C_Encrypt};
 const RawOperation kRawDecrypt = {Direction::Decrypt, &CK_FUNCTION_LIST::C_DecryptInit, &CK_FUNCTION_LIST::C_Decrypt};
 
-CK_RV startRaw(const RawOperation &raw, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key) {
+CK_RV startRaw(const CK_FUNCTION_LIST &module, const RawOperation &raw, CK_SESSION_HANDLE session,
+               CK_OBJECT_HANDLE key) {
   CK_MECHANISM mechanism = {CKM_RSA_X_509, nullptr, 0};
-  return (g_module.*raw.init)(session, &mechanism, key);
+  return (module.*raw.init)(session, &mechanism, key);
 }
 
-CK_RV activeBlockLength(const RawOperation &raw, CK_SESSION_HANDLE session, CK_ULONG *k) {
+CK_RV activeBlockLength(const CK_FUNCTION_LIST &module, const RawOperation &raw, CK_SESSION_HANDLE session,
+                        CK_ULONG *k) {
   CK_BYTE none = 0;
   *k = 0;
-  return (g_module.*raw.run)(session, &none, 0, nullptr, k);
+  return (module.*raw.run)(session, &none, 0, nullptr, k);
 }
 
 // With a block the module refuses: all bytes 0xFF is not below the modulus. (SoftHSM2
 // must never get a block longer than the modulus: it ends the process.)
-void abortRaw(const RawOperation &raw, CK_SESSION_HANDLE session, CK_ULONG k) {
+void abortRaw(const CK_FUNCTION_LIST &module, const RawOperation &raw, CK_SESSION_HANDLE session, CK_ULONG k) {
   Bytes block(k, 0xFF);
   Bytes output(k);
   CK_ULONG length = k;
-  (g_module.*raw.run)(session, block.data(), k, output.data(), &length);
+  (module.*raw.run)(session, block.data(), k, output.data(), &length);
 }
 
-CK_RV decryptAndDecode(CK_SESSION_HANDLE session, const OaepScheme &scheme, CK_BYTE_PTR input, CK_ULONG k,
-                       Bytes *message) {
+CK_RV decryptAndDecode(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, const OaepScheme &scheme,
+                       CK_BYTE_PTR input, CK_ULONG k, Bytes *message) {
   Bytes block(k);
   CK_ULONG length = k;
-  const CK_RV rv = g_module.C_Decrypt(session, input, k, block.data(), &length);
+  const CK_RV rv = module.C_Decrypt(session, input, k, block.data(), &length);
   if (rv == CKR_BUFFER_TOO_SMALL) {
     // A raw block longer than the modulus: end the operation, which is still active.
-    abortRaw(kRawDecrypt, session, k);
+    abortRaw(module, kRawDecrypt, session, k);
     return CKR_GENERAL_ERROR;
   }
   if (rv != CKR_OK) return rv;

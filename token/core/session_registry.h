@@ -1,11 +1,12 @@
 // The sessions opened through the stand-in, each with the lock that serialises calls
-// on it (the backend must not be driven by two threads in one session).
+// on it (the backend must not be driven by two threads in one session) and its active
+// operation. Removing a session ends its operation.
 #ifndef ZORVEL_TOKEN_CORE_SESSION_REGISTRY_H
 #define ZORVEL_TOKEN_CORE_SESSION_REGISTRY_H
 
+#include "operation_slot.h"
 #include "pkcs11.h"
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,15 +14,11 @@
 
 namespace zorvel::core {
 
-// A backend operation that stands in for the caller's (see rsa_key_conventions.h).
-enum class PendingSubstitute { None, SignForEncrypt, EncryptForDecrypt };
-
 struct SessionState {
   explicit SessionState(CK_SLOT_ID slot) : backendSlot(slot) {}
   const CK_SLOT_ID backendSlot;
   std::mutex callLock;
-  // Operations the stand-in carries out itself keep their pending state here.
-  std::atomic<PendingSubstitute> pendingSubstitute{PendingSubstitute::None};
+  OperationSlot operation;  // see emulation_layer.h
 };
 
 using SessionPtr = std::shared_ptr<SessionState>;

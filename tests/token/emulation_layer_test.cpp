@@ -1,0 +1,239 @@
+// The emulation layer over the fake module (fake_module.cpp), with the tests' core and
+// its test-only emulation (test_emulation.cpp): which calls are emulated, one operation
+// per session, the length-query rule, and how operations end.
+#include "fake_mechanism.h"
+#include "standin_test_support.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace zorvel::test {
+namespace {
+
+using Bytes = std::vector<CK_BYTE>;
+
+constexpr CK_OBJECT_HANDLE kKey = 0x35;
+const Bytes kData = {'l', 'a', 'y', 'e', 'r', ' ', 'd', 'a', 't', 'a'};
+
+Bytes toBytes(const FakeSignature &signature) { return Bytes(signature.begin(), signature.end()); }
+
+// A signature mechanism with the signature it gives over some data.
+struct SignatureKind {
+  const char *what;
+  CK_MECHANISM_TYPE mechanism;
+  Bytes (*expected)(const Bytes &data);
+};
+
+Bytes forwardedSignature(const Bytes &data) { return toBytes(fakeSignature(data, kKey)); }
+Bytes emulatedSignature(const Bytes &data) { return toBytes(fakeSignature(inverted(data), kKey)); }
+
+const SignatureKind kForwarded = {"forwarded", kFakeMechanism, forwardedSignature};
+const SignatureKind kEmulated = {"emulated", kTestMacMechanism, emulatedSignature};
+
+class EmulationLayer : public InitializedLibrary {
+ protected:
+  using InitMember = CK_RV (*CK_FUNCTION_LIST::*)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE);
+
+  void SetUp() override {
+    InitializedLibrary::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session));
+  }
+
+  CK_RV init(InitMember member, CK_MECHANISM_TYPE type) {
+    CK_MECHANISM mechanism = {type, nullptr, 0};
+    return (f->*member)(session, &mechanism, kKey);
+  }
+  CK_RV signInit(const SignatureKind &kind) { return init(&CK_FUNCTION_LIST::C_SignInit, kind.mechanism); }
+
+  // C_Sign into a buffer of `room` bytes; the signature, or empty on failure.
+  Bytes sign(const Bytes &data, CK_ULONG room, CK_RV *rv) {
+    Bytes in = data;
+    Bytes signature(room);
+    CK_ULONG length = room;
+    *rv = f->C_Sign(session, in.data(), in.size(), signature.data(), &length);
+    signature.resize(*rv == CKR_OK ? length : 0);
+    return signature;
+  }
+  Bytes sign(const Bytes &data) {
+    CK_RV rv = CKR_OK;
+    Bytes signature = sign(data, 64, &rv);
+    EXPECT_CKR(CKR_OK, rv);
+    return signature;
+  }
+
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+};
+
+TEST_F(EmulationLayer, ClaimedCallsAreEmulatedAndTheOthersForwarded) {
+  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+    SCOPED_TRACE(kind.what);
+    ASSERT_CKR(CKR_OK, signInit(kind));
+    EXPECT_EQ(kind.expected(kData), sign(kData));
+
+    // Multi-part.
+    const Bytes first(kData.begin(), kData.begin() + 4), rest(kData.begin() + 4, kData.end());
+    ASSERT_CKR(CKR_OK, signInit(kind));
+    for (Bytes part : {first, rest}) ASSERT_CKR(CKR_OK, f->C_SignUpdate(session, part.data(), part.size()));
+    Bytes signature(4);
+    CK_ULONG length = signature.size();
+    ASSERT_CKR(CKR_OK, f->C_SignFinal(session, signature.data(), &length));
+    EXPECT_EQ(kind.expected(kData), signature);
+  }
+
+  // The families no emulation claims here reach the module.
+  Bytes plain = kData, cipher(kData.size());
+  CK_ULONG length = cipher.size();
+  ASSERT_CKR(CKR_OK, init(&CK_FUNCTION_LIST::C_EncryptInit, kFakeMechanism));
+  ASSERT_CKR(CKR_OK, f->C_Encrypt(session, plain.data(), plain.size(), cipher.data(), &length));
+  EXPECT_EQ(fakeCipherByte(kData[0], kKey), cipher[0]);
+  Bytes signature = forwardedSignature(kData);
+  ASSERT_CKR(CKR_OK, init(&CK_FUNCTION_LIST::C_VerifyInit, kFakeMechanism));
+  EXPECT_CKR(CKR_OK, f->C_Verify(session, plain.data(), plain.size(), signature.data(), signature.size()));
+  EXPECT_CKR(CKR_MECHANISM_INVALID, init(&CK_FUNCTION_LIST::C_SignInit, CKM_SHA256_HMAC));
+  CK_MECHANISM digest = {CKM_SHA256, nullptr, 0};
+  EXPECT_CKR(CKR_FUNCTION_NOT_SUPPORTED, f->C_DigestInit(session, &digest));
+}
+
+TEST_F(EmulationLayer, OneOperationPerSessionWhateverItsFamily) {
+  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+    SCOPED_TRACE(std::string(kind.what) + " signature active");
+    ASSERT_CKR(CKR_OK, signInit(kind));
+    EXPECT_CKR(CKR_OPERATION_ACTIVE, signInit(kForwarded));
+    EXPECT_CKR(CKR_OPERATION_ACTIVE, signInit(kEmulated));
+    EXPECT_CKR(CKR_OPERATION_ACTIVE, init(&CK_FUNCTION_LIST::C_EncryptInit, kFakeMechanism));
+    EXPECT_CKR(CKR_OPERATION_ACTIVE, init(&CK_FUNCTION_LIST::C_VerifyInit, kFakeMechanism));
+    // A call of another family meets no operation and leaves the active one alone.
+    Bytes in = kData, out(kData.size());
+    CK_ULONG length = out.size();
+    EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, f->C_Encrypt(session, in.data(), in.size(), out.data(), &length));
+    EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, f->C_VerifyFinal(session, out.data(), 4));
+
+    // Another session runs an operation of its own meanwhile.
+    CK_SESSION_HANDLE other = CK_INVALID_HANDLE;
+    ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &other));
+    CK_MECHANISM mechanism = {kTestMacMechanism, nullptr, 0};
+    ASSERT_CKR(CKR_OK, f->C_SignInit(other, &mechanism, kKey));
+    Bytes signature(4);
+    length = signature.size();
+    ASSERT_CKR(CKR_OK, f->C_Sign(other, in.data(), in.size(), signature.data(), &length));
+    EXPECT_EQ(emulatedSignature(kData), signature);
+    EXPECT_CKR(CKR_OK, f->C_CloseSession(other));
+
+    EXPECT_EQ(kind.expected(kData), sign(kData));
+  }
+}
+
+// A length query and a buffer too small keep the operation; so do refused arguments.
+TEST_F(EmulationLayer, LengthQueryAndTooSmallBufferKeepTheOperation) {
+  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+    SCOPED_TRACE(kind.what);
+    for (bool multiPart : {false, true}) {
+      SCOPED_TRACE(multiPart ? "C_SignFinal" : "C_Sign");
+      Bytes data = kData;
+      const auto complete = [&](CK_BYTE_PTR signature, CK_ULONG_PTR length) {
+        return multiPart ? f->C_SignFinal(session, signature, length)
+                         : f->C_Sign(session, data.data(), data.size(), signature, length);
+      };
+      ASSERT_CKR(CKR_OK, signInit(kind));
+      if (multiPart) {
+        ASSERT_CKR(CKR_OK, f->C_SignUpdate(session, data.data(), data.size()));
+      }
+      CK_ULONG length = 0;
+      ASSERT_CKR(CKR_OK, complete(nullptr, &length));
+      EXPECT_EQ(4u, length);
+      Bytes signature(4);
+      length = 3;
+      ASSERT_CKR(CKR_BUFFER_TOO_SMALL, complete(signature.data(), &length));
+      EXPECT_EQ(4u, length);
+      ASSERT_CKR(CKR_ARGUMENTS_BAD, complete(signature.data(), nullptr));
+      ASSERT_CKR(CKR_OK, complete(signature.data(), &length));
+      EXPECT_EQ(kind.expected(kData), signature);
+      EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, complete(signature.data(), &length));
+    }
+  }
+}
+
+// The test emulation refuses data holding kTestMacFailingByte with its module operation
+// still active; the layer ends both.
+TEST_F(EmulationLayer, AnErrorEndsTheOperationAndWhatItKeptInTheModule) {
+  Bytes failing = kData;
+  failing[3] = kTestMacFailingByte;
+  for (bool multiPart : {false, true}) {
+    SCOPED_TRACE(multiPart ? "C_SignUpdate" : "C_Sign");
+    ASSERT_CKR(CKR_OK, signInit(kEmulated));
+    CK_RV rv = CKR_OK;
+    if (multiPart) {
+      rv = f->C_SignUpdate(session, failing.data(), failing.size());
+    } else {
+      sign(failing, 4, &rv);
+    }
+    EXPECT_CKR(CKR_DATA_INVALID, rv);
+    sign(kData, 4, &rv);
+    EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, rv);
+    // The module's operation is gone too: its own signature starts.
+    ASSERT_CKR(CKR_OK, signInit(kForwarded));
+    EXPECT_EQ(forwardedSignature(kData), sign(kData));
+  }
+}
+
+TEST_F(EmulationLayer, ClosingTheSessionOrFinalisingEndsTheOperation) {
+  for (const char *end : {"C_CloseSession", "C_CloseAllSessions", "C_Finalize"}) {
+    SCOPED_TRACE(end);
+    const CK_SESSION_HANDLE closed = session;
+    ASSERT_CKR(CKR_OK, signInit(kEmulated));
+    if (std::strcmp(end, "C_CloseSession") == 0) {
+      ASSERT_CKR(CKR_OK, f->C_CloseSession(session));
+    } else if (std::strcmp(end, "C_CloseAllSessions") == 0) {
+      ASSERT_CKR(CKR_OK, f->C_CloseAllSessions(0));
+    } else {
+      ASSERT_CKR(CKR_OK, f->C_Finalize(nullptr));
+      CK_C_INITIALIZE_ARGS args = osLockingArgs();
+      ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
+    }
+    ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session));
+    ASSERT_EQ(closed, session) << "the fake module gives the old handle again";
+    CK_RV rv = CKR_OK;
+    sign(kData, 4, &rv);
+    EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, rv);
+    ASSERT_CKR(CKR_OK, signInit(kEmulated));
+    EXPECT_EQ(emulatedSignature(kData), sign(kData));
+  }
+}
+
+// Registered with ZORVEL_P11_FAULTS=corrupt-signature and corrupt-ciphertext.
+using FaultsOverTheLayer = EmulationLayer;
+
+Bytes withBitFlipped(Bytes bytes, size_t index) {
+  bytes[index] ^= 0x01;
+  return bytes;
+}
+
+TEST_F(FaultsOverTheLayer, CorruptSignature) {
+  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+    SCOPED_TRACE(kind.what);
+    ASSERT_CKR(CKR_OK, signInit(kind));
+    EXPECT_EQ(withBitFlipped(kind.expected(kData), 3), sign(kData));
+    ASSERT_CKR(CKR_OK, signInit(kind));
+    Bytes data = kData;
+    ASSERT_CKR(CKR_OK, f->C_SignUpdate(session, data.data(), data.size()));
+    Bytes signature(4);
+    CK_ULONG length = signature.size();
+    ASSERT_CKR(CKR_OK, f->C_SignFinal(session, signature.data(), &length));
+    EXPECT_EQ(withBitFlipped(kind.expected(kData), 3), signature);
+  }
+}
+
+TEST_F(FaultsOverTheLayer, CorruptCiphertext) {
+  Bytes plain = kData, cipher(kData.size());
+  Bytes expected(kData.size());
+  for (size_t i = 0; i < kData.size(); ++i) expected[i] = fakeCipherByte(kData[i], kKey);
+  CK_ULONG length = cipher.size();
+  ASSERT_CKR(CKR_OK, init(&CK_FUNCTION_LIST::C_EncryptInit, kFakeMechanism));
+  ASSERT_CKR(CKR_OK, f->C_Encrypt(session, plain.data(), plain.size(), cipher.data(), &length));
+  EXPECT_EQ(withBitFlipped(expected, 0), cipher);
+}
+
+}  // namespace
+}  // namespace zorvel::test
