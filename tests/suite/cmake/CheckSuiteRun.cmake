@@ -15,8 +15,9 @@
 #                the exit status must say so too (0 only without expected failures); with
 #                a --gtest_filter in ARGS, only the listed tests of the cases that ran count
 # EXPECT_ALSO_FAILING
-#                tests that must fail as well, e.g. under a fault switch; the first
-#                failure message of each must match ALSO_FAILING_TEXT when given
+#                tests that must fail as well, e.g. under a fault switch; all failure
+#                messages of each, one after another, must match ALSO_FAILING_TEXT when
+#                given (anchored with ^ and $, it says where and how often it fails)
 # EXPECT_PASSED, EXPECT_FAILED
 #                the numbers of tests that must have passed and failed
 # FAILURE_TEXT   every failing test's first failure message must match this
@@ -120,8 +121,16 @@ foreach(s RANGE ${last_suite})
         list(APPEND problems "${name}: failed unexpectedly: ${first}")
       endif()
       list(FIND also_failing "${name}" also)
-      if(NOT also EQUAL -1 AND ALSO_FAILING_TEXT AND NOT first MATCHES "${ALSO_FAILING_TEXT}")
-        list(APPEND problems "${name}: failure does not match '${ALSO_FAILING_TEXT}': ${first}")
+      if(NOT also EQUAL -1 AND ALSO_FAILING_TEXT)
+        set(all_failures "")
+        math(EXPR last_failure "${failures} - 1")
+        foreach(f RANGE ${last_failure})
+          string(JSON message GET "${json}" testsuites ${s} testsuite ${t} failures ${f} failure)
+          string(APPEND all_failures "${message}\n")
+        endforeach()
+        if(NOT all_failures MATCHES "${ALSO_FAILING_TEXT}")
+          list(APPEND problems "${name}: failures do not match '${ALSO_FAILING_TEXT}': ${all_failures}")
+        endif()
       endif()
       if(FAILURE_TEXT AND NOT first MATCHES "${FAILURE_TEXT}")
         list(APPEND problems "${name}: failure does not match '${FAILURE_TEXT}': ${first}")
