@@ -281,6 +281,19 @@ void ExpectOneFound(CK_SESSION_HANDLE session, CK_ATTRIBUTE* searchTemplate,
     EXPECT_TRUE(IsCkrOk(rv));
 }
 
+// Reads one attribute of the object into `attributes` with GetAttributeValuesWithAllocation
+// (the caller frees it): true when the read answers CKR_OK with the expected length and,
+// only then compared, the expected bytes.
+bool ReadBackMatches(CK_OBJECT_HANDLE objectHandle, CK_ATTRIBUTE* attributes,
+                     CK_ATTRIBUTE_TYPE type, const void* expected, CK_ULONG length)
+{
+    attributes[0] = {type, NULL_PTR, 0};
+    const CK_RV rv = libC_GTest_P11::GetAttributeValuesWithAllocation(
+        libC_GTest_P11::m_hSession, objectHandle, attributes, 1);
+    return rv == CKR_OK && attributes[0].ulValueLen == length &&
+           std::memcmp(attributes[0].pValue, expected, length) == 0;
+}
+
 } // namespace
 
 // Four AES token keys that differ in the first byte of their CKA_ID, the last character of
@@ -380,23 +393,6 @@ FIND_ONE_OF_FOUR_KEYS_TEST(FindFastLane, {CKA_LABEL, label, sizeof(label) - 1})
         EXPECT_TRUE(IsCkr(CKR_ACTION_PROHIBITED, m_pFList->C_SetAttributeValue(m_hSession, objectHandle, attributes, 1))); \
         EXPECT_TRUE(IsCkrOk(m_pFList->C_DestroyObject(m_hSession, objectHandle)));             \
     }
-
-namespace {
-
-// Reads one attribute of the object into `attributes` with GetAttributeValuesWithAllocation
-// (the caller frees it): true when the read answers CKR_OK with the expected length and,
-// only then compared, the expected bytes.
-bool ReadBackMatches(CK_OBJECT_HANDLE objectHandle, CK_ATTRIBUTE* attributes,
-                     CK_ATTRIBUTE_TYPE type, const void* expected, CK_ULONG length)
-{
-    attributes[0] = {type, NULL_PTR, 0};
-    const CK_RV rv = libC_GTest_P11::GetAttributeValuesWithAllocation(
-        libC_GTest_P11::m_hSession, objectHandle, attributes, 1);
-    return rv == CKR_OK && attributes[0].ulValueLen == length &&
-           std::memcmp(attributes[0].pValue, expected, length) == 0;
-}
-
-} // namespace
 
 MANDATORY_RSA_PRIVATE_KEY_TEST(CheckMandatoryRSAPrivateKeyAttributes, m_bFalse)
 MANDATORY_RSA_PRIVATE_KEY_TEST(CheckMandatoryRSASensitivePrivateKeyAttributes, m_bTrue)
