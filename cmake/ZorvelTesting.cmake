@@ -1,7 +1,8 @@
 # Test registration shared by every test folder.
 #
 # zorvel_add_test(NAME <name> COMMAND <cmd> [args...]
-#                 [TOKEN [TOKENS <n>]] [VALGRIND] [LABELS <label>...] [ENVIRONMENT <VAR=value>...])
+#                 [TOKEN [TOKENS <n>]] [VALGRIND] [LABELS <label>...] [ENVIRONMENT <VAR=value>...]
+#                 [TIMEOUT <seconds>])
 #
 # TOKEN    the test runs against the stand-in token: it gets fresh SoftHSM2 tokens of its
 #          own (scripts/with-token.sh), SOFTHSM2_CONF and ZORVEL_TEST_USER_PIN, and the
@@ -10,17 +11,27 @@
 #          asan tree runs only "unit" tests and the ubsan tree runs the "standin" ones.
 # VALGRIND in the plain build, also register <name>.valgrind under valgrind memcheck
 #          (label "valgrind"): any error or definite leak fails it.
+# TIMEOUT  the longest the test may run before it fails (a hang fails instead of blocking
+#          the run); default ZORVEL_TEST_TIMEOUT. A test under valgrind (a .valgrind variant
+#          or one labelled "valgrind") gets ZORVEL_VALGRIND_TIMEOUT_FACTOR times as long.
 
 find_program(ZORVEL_VALGRIND valgrind)
+set(ZORVEL_TEST_TIMEOUT 300 CACHE STRING "Seconds a test may run before it fails")
+set(ZORVEL_VALGRIND_TIMEOUT_FACTOR 4 CACHE STRING "How many times longer a test may run under valgrind")
+# The default for a test registered without zorvel_add_test: ctest reads it from here.
+file(WRITE ${PROJECT_BINARY_DIR}/DartConfiguration.tcl "TimeOut: ${ZORVEL_TEST_TIMEOUT}\n")
 set(ZORVEL_WITH_TOKEN ${PROJECT_SOURCE_DIR}/scripts/with-token.sh)
 set(ZORVEL_VALGRIND_OPTIONS
     --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
     --show-leak-kinds=definite --track-origins=yes --quiet)
 
 function(zorvel_add_test)
-  cmake_parse_arguments(T "TOKEN;VALGRIND" "NAME;TOKENS" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "TOKEN;VALGRIND" "NAME;TOKENS;TIMEOUT" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT T_TOKENS)
     set(T_TOKENS 1)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT ${ZORVEL_TEST_TIMEOUT})
   endif()
 
   set(variants ${T_NAME})
@@ -41,8 +52,12 @@ function(zorvel_add_test)
     else()
       list(APPEND labels unit)
     endif()
+    set(timeout ${T_TIMEOUT})
+    if("valgrind" IN_LIST labels)
+      math(EXPR timeout "${timeout} * ${ZORVEL_VALGRIND_TIMEOUT_FACTOR}")
+    endif()
     add_test(NAME ${name} COMMAND ${cmd})
-    set_tests_properties(${name} PROPERTIES LABELS "${labels}")
+    set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout})
     if(T_ENVIRONMENT)
       set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
     endif()

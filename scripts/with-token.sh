@@ -23,7 +23,8 @@ done
 export SOFTHSM2_CONF="$(cd "$dir" && pwd)/softhsm2.conf"
 export ZORVEL_TEST_USER_PIN="${ZORVEL_USER_PIN:-1234}"
 export ZORVEL_TEST_TOKENS="$tokens"
-# For a COMMAND run under valgrind: what memcheck cannot see inside the stand-in's namespace.
-export VALGRIND_OPTS="${VALGRIND_OPTS:+$VALGRIND_OPTS }--suppressions=$here/valgrind-standin.supp"
+# For a COMMAND run under valgrind: what memcheck cannot see inside the stand-in's namespace,
+# and stacks deep enough for the suppressions to see where a call came from.
+export VALGRIND_OPTS="${VALGRIND_OPTS:+$VALGRIND_OPTS }--suppressions=$here/valgrind-standin.supp --num-callers=50"
 cd "$dir"
 exec "$@"

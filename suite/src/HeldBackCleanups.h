@@ -1,8 +1,10 @@
-// The cleanup tests held back to the end of the registration: registered after every other
-// test, each still runs last within its own case (a case's tests run in registration
-// order, the cases in the order of their first test).
+// The cleanup tests that are registered after every other test, in this order: Multi,
+// AES, CAMELLIA, DH, DSA, DES3. A case's place and its tests' order come from
+// registration alone, so each still runs last in its own case.
 #pragma once
 
 #include "libC_GTest_Fixture.h"
 
 CLEANUP_PARTITION_TEST(libC_GTest_P11_Multi, CleanUpPartition)
+CLEANUP_PARTITION_TEST(libC_GTest_DH, CleanupPartition)
+CLEANUP_PARTITION_TEST(libC_GTest_DSA, CleanupPartition)

@@ -5,7 +5,7 @@
 
 #include "libC_GTest_Fixture.h"
 
-// Fetches a function list of the test's own, calls `Function` through it with the given
+// Fetches a function list of the test's own (its checked copy), calls `Function` through it with the given
 // arguments and expects CKR_CRYPTOKI_NOT_INITIALIZED. The zeroed locals are there for the
 // functions that need somewhere to write a count, a slot, a session or a size.
 #define NOT_INITIALIZED_TEST(Function, ...)                                                    \
@@ -17,6 +17,7 @@
         CK_RV rv = C_GetFunctionList(&pFunctionList);                                          \
         ASSERT_TRUE(CKR_OK == rv);                                                             \
         ASSERT_TRUE(pFunctionList != NULL_PTR) << "C_GetFunctionList gave no list";            \
+        pFunctionList = CheckedFunctionList(pFunctionList);                                    \
         rv = pFunctionList->Function(__VA_ARGS__);                                             \
         ASSERT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, rv);                                           \
     }

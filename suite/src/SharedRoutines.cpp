@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "DerivedKeyTemplate.h"
 #include "libC_GTest_Fixture.h"
 
 namespace {
@@ -288,22 +289,7 @@ CK_RV libC_GTest_P11::DeriveEC(CK_SESSION_HANDLE sessionHandle, CK_OBJECT_HANDLE
     CK_MECHANISM mechanism = {CKM_ECDH1_DERIVE, &parameters, sizeof(parameters)};
 
     CK_ULONG keyLength = 16;
-    CK_ATTRIBUTE keyAttributes[] = {
-        {CKA_TOKEN, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_SENSITIVE, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_MODIFIABLE, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_PRIVATE, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_ENCRYPT, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_DECRYPT, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_SIGN, &m_bFalse, sizeof(m_bFalse)},
-        {CKA_VERIFY, &m_bFalse, sizeof(m_bFalse)},
-        {CKA_WRAP, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_UNWRAP, &m_bTrue, sizeof(m_bTrue)},
-        {CKA_DERIVE, &m_bFalse, sizeof(m_bFalse)},
-        {CKA_KEY_TYPE, &m_aesKey, sizeof(m_aesKey)},
-        {CKA_VALUE_LEN, &keyLength, sizeof(keyLength)},
-        {CKA_CLASS, &m_secretKeyClass, sizeof(m_secretKeyClass)},
-    };
+    CK_ATTRIBUTE keyAttributes[] = DERIVED_AES_KEY_TEMPLATE(keyLength);
     EXPECT_EQ(CKR_OK, rv = m_pFList->C_DeriveKey( sessionHandle, &mechanism, handlePrivateKey, keyAttributes, sizeof(keyAttributes) / sizeof(CK_ATTRIBUTE), &newKey));
     return rv;
 }

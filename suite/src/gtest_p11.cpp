@@ -18,6 +18,8 @@
 #include "NOT_Initialized.h"
 #include "libC_GTest_P11.h"
 #include "libC_GTest_P11_Multi.h"
+#include "libC_GTest_DSA.h"
+#include "libC_GTest_DH.h"
 #include "libC_GTest_ObjectManagement.h"
 #include "libC_GTest_Fallback.h"
 #include "libC_GTest_Sessions.h"

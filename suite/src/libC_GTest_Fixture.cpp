@@ -141,6 +141,7 @@ void libC_GTest_P11::SetUpTestCase()
 {
     SetInitializeArgs();
     ASSERT_TRUE(CKR_OK == C_GetFunctionList(&m_pFList));
+    m_pFList = CheckedFunctionList(m_pFList);
     ASSERT_TRUE(CKR_OK == Initialize(&initArgs));
     ASSERT_TRUE(CKR_OK == GetSlotList(CK_TRUE));
     ASSERT_TRUE(CKR_OK == OpenSession());

@@ -12,6 +12,7 @@
 
 #include "CommandLine.h"
 #include "BooleanAssertions.h"
+#include "CheckedFunctionList.h"
 #include "OwnedBuffers.h"
 #include "ReturnValueAssertions.h"
 #include "pkcs11.h"

@@ -18,18 +18,21 @@ const Bytes kData = {'l', 'a', 'y', 'e', 'r', ' ', 'd', 'a', 't', 'a'};
 
 Bytes toBytes(const FakeSignature &signature) { return Bytes(signature.begin(), signature.end()); }
 
-// A signature mechanism with the signature it gives over some data.
+// A signature mechanism and key, and the signature they give over some data.
 struct SignatureKind {
   const char *what;
   CK_MECHANISM_TYPE mechanism;
-  Bytes (*expected)(const Bytes &data);
+  CK_OBJECT_HANDLE key;
+
+  Bytes expected(const Bytes &data) const {
+    return toBytes(fakeSignature(mechanism == kTestMacMechanism ? inverted(data) : data, key));
+  }
 };
 
-Bytes forwardedSignature(const Bytes &data) { return toBytes(fakeSignature(data, kKey)); }
-Bytes emulatedSignature(const Bytes &data) { return toBytes(fakeSignature(inverted(data), kKey)); }
-
-const SignatureKind kForwarded = {"forwarded", kFakeMechanism, forwardedSignature};
-const SignatureKind kEmulated = {"emulated", kTestMacMechanism, emulatedSignature};
+const SignatureKind kForwarded = {"forwarded", kFakeMechanism, kKey};
+const SignatureKind kEmulated = {"emulated over the module", kTestMacMechanism, kKey};
+const SignatureKind kInSoftware = {"emulated in software", kTestMacMechanism, kTestMacSoftwareKey};
+const SignatureKind kAllKinds[] = {kForwarded, kEmulated, kInSoftware};
 
 class EmulationLayer : public InitializedLibrary {
  protected:
@@ -45,7 +48,10 @@ class EmulationLayer : public InitializedLibrary {
     CK_MECHANISM mechanism = {type, nullptr, 0};
     return (f->*member)(session, &mechanism, kKey);
   }
-  CK_RV signInit(const SignatureKind &kind) { return init(&CK_FUNCTION_LIST::C_SignInit, kind.mechanism); }
+  CK_RV signInit(const SignatureKind &kind) {
+    CK_MECHANISM mechanism = {kind.mechanism, nullptr, 0};
+    return f->C_SignInit(session, &mechanism, kind.key);
+  }
 
   // C_Sign into a buffer of `room` bytes; the signature, or empty on failure.
   Bytes sign(const Bytes &data, CK_ULONG room, CK_RV *rv) {
@@ -67,7 +73,7 @@ class EmulationLayer : public InitializedLibrary {
 };
 
 TEST_F(EmulationLayer, ClaimedCallsAreEmulatedAndTheOthersForwarded) {
-  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+  for (const SignatureKind &kind : kAllKinds) {
     SCOPED_TRACE(kind.what);
     ASSERT_CKR(CKR_OK, signInit(kind));
     EXPECT_EQ(kind.expected(kData), sign(kData));
@@ -88,7 +94,7 @@ TEST_F(EmulationLayer, ClaimedCallsAreEmulatedAndTheOthersForwarded) {
   ASSERT_CKR(CKR_OK, init(&CK_FUNCTION_LIST::C_EncryptInit, kFakeMechanism));
   ASSERT_CKR(CKR_OK, f->C_Encrypt(session, plain.data(), plain.size(), cipher.data(), &length));
   EXPECT_EQ(fakeCipherByte(kData[0], kKey), cipher[0]);
-  Bytes signature = forwardedSignature(kData);
+  Bytes signature = kForwarded.expected(kData);
   ASSERT_CKR(CKR_OK, init(&CK_FUNCTION_LIST::C_VerifyInit, kFakeMechanism));
   EXPECT_CKR(CKR_OK, f->C_Verify(session, plain.data(), plain.size(), signature.data(), signature.size()));
   EXPECT_CKR(CKR_MECHANISM_INVALID, init(&CK_FUNCTION_LIST::C_SignInit, CKM_SHA256_HMAC));
@@ -96,12 +102,12 @@ TEST_F(EmulationLayer, ClaimedCallsAreEmulatedAndTheOthersForwarded) {
   EXPECT_CKR(CKR_FUNCTION_NOT_SUPPORTED, f->C_DigestInit(session, &digest));
 }
 
+// Emulated in software, the module knows of no operation: the layer refuses alone.
 TEST_F(EmulationLayer, OneOperationPerSessionWhateverItsFamily) {
-  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+  for (const SignatureKind &kind : kAllKinds) {
     SCOPED_TRACE(std::string(kind.what) + " signature active");
     ASSERT_CKR(CKR_OK, signInit(kind));
-    EXPECT_CKR(CKR_OPERATION_ACTIVE, signInit(kForwarded));
-    EXPECT_CKR(CKR_OPERATION_ACTIVE, signInit(kEmulated));
+    for (const SignatureKind &second : kAllKinds) EXPECT_CKR(CKR_OPERATION_ACTIVE, signInit(second)) << second.what;
     EXPECT_CKR(CKR_OPERATION_ACTIVE, init(&CK_FUNCTION_LIST::C_EncryptInit, kFakeMechanism));
     EXPECT_CKR(CKR_OPERATION_ACTIVE, init(&CK_FUNCTION_LIST::C_VerifyInit, kFakeMechanism));
     // A call of another family meets no operation and leaves the active one alone.
@@ -118,7 +124,7 @@ TEST_F(EmulationLayer, OneOperationPerSessionWhateverItsFamily) {
     Bytes signature(4);
     length = signature.size();
     ASSERT_CKR(CKR_OK, f->C_Sign(other, in.data(), in.size(), signature.data(), &length));
-    EXPECT_EQ(emulatedSignature(kData), signature);
+    EXPECT_EQ(kEmulated.expected(kData), signature);
     EXPECT_CKR(CKR_OK, f->C_CloseSession(other));
 
     EXPECT_EQ(kind.expected(kData), sign(kData));
@@ -127,7 +133,7 @@ TEST_F(EmulationLayer, OneOperationPerSessionWhateverItsFamily) {
 
 // A length query and a buffer too small keep the operation; so do refused arguments.
 TEST_F(EmulationLayer, LengthQueryAndTooSmallBufferKeepTheOperation) {
-  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+  for (const SignatureKind &kind : kAllKinds) {
     SCOPED_TRACE(kind.what);
     for (bool multiPart : {false, true}) {
       SCOPED_TRACE(multiPart ? "C_SignFinal" : "C_Sign");
@@ -174,7 +180,7 @@ TEST_F(EmulationLayer, AnErrorEndsTheOperationAndWhatItKeptInTheModule) {
     EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, rv);
     // The module's operation is gone too: its own signature starts.
     ASSERT_CKR(CKR_OK, signInit(kForwarded));
-    EXPECT_EQ(forwardedSignature(kData), sign(kData));
+    EXPECT_EQ(kForwarded.expected(kData), sign(kData));
   }
 }
 
@@ -182,7 +188,7 @@ TEST_F(EmulationLayer, ClosingTheSessionOrFinalisingEndsTheOperation) {
   for (const char *end : {"C_CloseSession", "C_CloseAllSessions", "C_Finalize"}) {
     SCOPED_TRACE(end);
     const CK_SESSION_HANDLE closed = session;
-    ASSERT_CKR(CKR_OK, signInit(kEmulated));
+    ASSERT_CKR(CKR_OK, signInit(kInSoftware));
     if (std::strcmp(end, "C_CloseSession") == 0) {
       ASSERT_CKR(CKR_OK, f->C_CloseSession(session));
     } else if (std::strcmp(end, "C_CloseAllSessions") == 0) {
@@ -197,8 +203,8 @@ TEST_F(EmulationLayer, ClosingTheSessionOrFinalisingEndsTheOperation) {
     CK_RV rv = CKR_OK;
     sign(kData, 4, &rv);
     EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, rv);
-    ASSERT_CKR(CKR_OK, signInit(kEmulated));
-    EXPECT_EQ(emulatedSignature(kData), sign(kData));
+    ASSERT_CKR(CKR_OK, signInit(kInSoftware));
+    EXPECT_EQ(kInSoftware.expected(kData), sign(kData));
   }
 }
 
@@ -211,7 +217,7 @@ Bytes withBitFlipped(Bytes bytes, size_t index) {
 }
 
 TEST_F(FaultsOverTheLayer, CorruptSignature) {
-  for (const SignatureKind &kind : {kForwarded, kEmulated}) {
+  for (const SignatureKind &kind : kAllKinds) {
     SCOPED_TRACE(kind.what);
     ASSERT_CKR(CKR_OK, signInit(kind));
     EXPECT_EQ(withBitFlipped(kind.expected(kData), 3), sign(kData));

@@ -17,6 +17,8 @@ constexpr CK_MECHANISM_TYPE kFakeMechanism = CKM_VENDOR_DEFINED + 1;
 // byte inverted. Data holding kTestMacFailingByte makes it fail with CKR_DATA_INVALID.
 constexpr CK_MECHANISM_TYPE kTestMacMechanism = CKM_VENDOR_DEFINED + 2;
 constexpr CK_BYTE kTestMacFailingByte = 0xEE;
+// With this key the test emulation signs in software and keeps nothing in the module.
+constexpr CK_OBJECT_HANDLE kTestMacSoftwareKey = 0x50F7;
 
 inline CK_BYTE fakeCipherByte(CK_BYTE byte, CK_OBJECT_HANDLE key) { return byte ^ static_cast<CK_BYTE>(key); }
 

@@ -105,6 +105,8 @@ TEST(ThreadKeys, TooFewFreeKeysRefuseTheLibrary) {
   ApplicationKeys keys(4, 8);
   EXPECT_CKR(CKR_GENERAL_ERROR, initialiseBeside(keys));
   EXPECT_EQ(0, keys.changed(0));
+  // Nothing was initialised for a finalisation (at exit, say) to reach.
+  EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, functionList()->C_Finalize(nullptr));
   // The keys the library tried to set aside are the application's again.
   pthread_key_t key;
   ASSERT_EQ(0, pthread_key_create(&key, nullptr));

@@ -12,14 +12,6 @@ constexpr Output kNoOutput = {nullptr, nullptr};
 
 }  // namespace
 
-const Emulation *EmulationTable::find(const OperationRequest &request) const {
-  for (std::size_t i = 0; i < count_; ++i) {
-    const Emulation &row = rows_[i];
-    if (row.family == request.family && row.claims(request)) return &row;
-  }
-  return nullptr;
-}
-
 const Emulation *EmulationLayer::claimant(Family family, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
                                           CK_OBJECT_HANDLE key) const {
   if (mechanism == nullptr) return nullptr;
@@ -33,6 +25,8 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
   if (running != nullptr && running->emulated) return CKR_OPERATION_ACTIVE;
   const Emulation *emulation = claimant(family, session, mechanism, key);
   if (emulation == nullptr) {
+    // The module judges a second Init of its own, also when it ended the first one in a
+    // way the layer did not follow.
     const CK_RV rv = forwardInit(module_, family, session, mechanism, key);
     if (rv == CKR_OK) {
       slot->start(std::make_shared<RunningOperation>(

@@ -48,4 +48,12 @@ constexpr EmulationTable kTable(kEmulations);
 
 const EmulationTable &standinEmulations() { return kTable; }
 
+const Emulation *EmulationTable::find(const OperationRequest &request) const {
+  for (std::size_t i = 0; i < count_; ++i) {
+    const Emulation &row = rows_[i];
+    if (row.family == request.family && row.claims(request)) return &row;
+  }
+  return nullptr;
+}
+
 }  // namespace zorvel::core

@@ -1,12 +1,15 @@
 // The standard function list of the core: the generic entry for every function, and
 // the functions that keep state of their own or translate beyond their first argument.
 #include "core_interface.h"
+#include "dh_key_pair_template.h"
 #include "forwarding.h"
 #include "function_list.h"
 #include "key_sizes.h"
 #include "library.h"
+#include "namespace_openssl.h"
 #include "operation_entries.h"
 #include "thread_keys.h"
+#include "trace.h"
 
 #include <cstdio>
 #include <string>
@@ -21,6 +24,7 @@ CK_RV initializeLibrary(CK_VOID_PTR pInitArgs) {
   std::unique_lock<std::shared_mutex> lock(lib.lifecycle);
   if (lib.initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
   lib.settings = readSettings();
+  setTracing(lib.settings.trace);
   std::string faultError;
   if (!lib.faults.readEnvironment(&faultError)) {
     std::fprintf(stderr, "libzorvelP11: %s\n", faultError.c_str());
@@ -56,11 +60,13 @@ CK_RV initialize(CK_VOID_PTR pInitArgs) {
 // The configuration file is the caller's; the stand-in takes its settings from the
 // environment, so the path is not read.
 CK_RV initializeFromConfig(const char * /*configPath*/) {
-  return guarded([] {
+  const CK_RV rv = guarded([] {
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK;
     return initializeLibrary(&args);
   });
+  if (tracing()) TraceLine("C_Initialize (vendor list)", "", rv).write();
+  return rv;
 }
 
 CK_RV finalize(CK_VOID_PTR pReserved) {
@@ -208,9 +214,11 @@ CK_RV waitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserv
   });
 }
 
-// Keeps every first-level key outside the namespace's share taken on this side.
+// Keeps every first-level key outside the namespace's share taken on this side; then,
+// with keys to make, sets up the namespace's libcrypto.
 void adoptThreadKeys(std::uint32_t namespaceKeys) {
   releaseKeys(takeFreeFirstLevelKeys(), namespaceKeys, /*inverted=*/false);
+  keepApplicationOpensslConfigOut();
 }
 
 void setHSM(unsigned int hsm) { library().selectedHsm.store(hsm); }
@@ -232,12 +240,18 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_GetSessionInfo = getSessionInfo;
   list.C_DestroyObject = destroyObject;
   list.C_GenerateKey = generateKey;
+  list.C_GenerateKeyPair = generateKeyPairWithDhConventions;
   list.C_WaitForSlotEvent = waitForSlotEvent;
   operation_entries::setInto(&list);
   return list;
 }
 
-CK_FUNCTION_LIST g_functionList = makeFunctionList();
+const CK_FUNCTION_LIST g_untracedFunctionList = makeFunctionList();
+
+const CK_FUNCTION_LIST &untracedFunctions() { return g_untracedFunctionList; }
+
+// What the application calls: every entry with its trace line (trace.h).
+CK_FUNCTION_LIST g_functionList = tracedFunctionList<untracedFunctions>();
 
 CK_RV getFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
   if (ppFunctionList == nullptr) return CKR_ARGUMENTS_BAD;

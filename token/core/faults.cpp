@@ -43,8 +43,10 @@ bool FaultSwitches::readEnvironment(std::string *error) {
   std::size_t start = 0;
   while (start <= list.size()) {
     const std::size_t comma = std::min(list.find(',', start), list.size());
-    const std::string name = list.substr(start, comma - start);
+    std::string name = list.substr(start, comma - start);
     start = comma + 1;
+    name.erase(0, name.find_first_not_of(' '));
+    name.erase(name.find_last_not_of(' ') + 1);
     if (name.empty()) continue;
     const FaultEntry *entry = entryNamed(name);
     if (entry == nullptr) {

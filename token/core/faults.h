@@ -1,5 +1,6 @@
 // Faults the stand-in commits on request, so that tests can show that a caller notices
-// them. ZORVEL_P11_FAULTS names the faults to switch on, comma-separated; it is read at
+// them. ZORVEL_P11_FAULTS names the faults to switch on, comma-separated (spaces around
+// a name do not count); it is read at
 // every initialisation, and an unknown name makes the initialisation fail.
 //
 // Every fault is one entry of kFaults (faults.cpp) and one hook below, which the code

@@ -63,7 +63,7 @@ void adjustMechanismInfo(CK_MECHANISM_TYPE type, const Settings &settings, CK_ME
 }
 
 GenerationTemplate::GenerationTemplate(CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR caller, CK_ULONG count)
-    : caller_(caller), count_(count) {
+    : TranslatedTemplate(caller, count) {
   if (mechanism == nullptr || mechanism->mechanism != CKM_DES3_KEY_GEN || caller == nullptr) return;
   bool valid = true;
   for (CK_ULONG i = 0; i < count; ++i) {

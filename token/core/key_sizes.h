@@ -5,8 +5,7 @@
 
 #include "pkcs11.h"
 #include "settings.h"
-
-#include <vector>
+#include "translated_template.h"
 
 namespace zorvel::core {
 
@@ -16,21 +15,10 @@ void adjustMechanismInfo(CK_MECHANISM_TYPE type, const Settings &settings, CK_ME
 
 // The template of a C_GenerateKey call as the backend takes it: a DES3 generation
 // template may state CKA_VALUE_LEN 24, which the backend refuses, so it is left out.
-class GenerationTemplate {
+class GenerationTemplate : public TranslatedTemplate {
  public:
+  // Refused with CKR_ATTRIBUTE_VALUE_INVALID for a DES3 CKA_VALUE_LEN other than 24.
   GenerationTemplate(CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR caller, CK_ULONG count);
-
-  // CKR_OK, or CKR_ATTRIBUTE_VALUE_INVALID for a DES3 CKA_VALUE_LEN other than 24.
-  CK_RV status() const { return status_; }
-  CK_ATTRIBUTE_PTR data() { return translated_ ? local_.data() : caller_; }
-  CK_ULONG count() const { return translated_ ? local_.size() : count_; }
-
- private:
-  CK_ATTRIBUTE_PTR caller_;
-  CK_ULONG count_;
-  std::vector<CK_ATTRIBUTE> local_;
-  bool translated_ = false;
-  CK_RV status_ = CKR_OK;
 };
 
 }  // namespace zorvel::core

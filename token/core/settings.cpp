@@ -83,6 +83,7 @@ Settings readSettings() {
   readRange("ZORVEL_P11_DH_BITS", &settings.dhBits);
   readSwitch("ZORVEL_P11_SERIALIZE_SESSIONS", &settings.serializeSessions);
   readProvokedFailureMode(&settings.surfaceProvokedFailure);
+  readSwitch("ZORVEL_P11_TRACE", &settings.trace);
   return settings;
 }
 

@@ -20,6 +20,7 @@ struct Settings {
   KeySizeRange dhBits{512, 2048};                      // ZORVEL_P11_DH_BITS
   bool serializeSessions = true;                       // ZORVEL_P11_SERIALIZE_SESSIONS
   bool surfaceProvokedFailure = false;                 // ZORVEL_P11_PROVOKED_FAILURE
+  bool trace = false;                                  // ZORVEL_P11_TRACE
 };
 
 // The defaults, overridden by the environment. A value that cannot be read keeps the

@@ -1,0 +1,68 @@
+// The call trace, registered with ZORVEL_P11_TRACE=1: one line on stderr for every call,
+// naming the function, with its result; never the PIN or key material.
+#include "standin_test_support.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace zorvel::test {
+namespace {
+
+std::vector<std::string> linesOf(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(Trace, OneLinePerCallWithoutPinOrKeyMaterial) {
+  CK_FUNCTION_LIST_PTR f = functionList();
+  ASSERT_NE(nullptr, f);
+  CK_C_INITIALIZE_ARGS args = osLockingArgs();
+  const std::string pin = userPin();
+  const std::string secret = "k3y-m4t3r14l-0f-16";
+  std::vector<CK_BYTE> value(secret.begin(), secret.begin() + 16);
+  CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+  CK_KEY_TYPE aes = CKK_AES;
+  CK_BBOOL yes = CK_TRUE;
+  CK_ATTRIBUTE keyTemplate[] = {{CKA_CLASS, &secretClass, sizeof secretClass}, {CKA_KEY_TYPE, &aes, sizeof aes},
+                                {CKA_ENCRYPT, &yes, 1}, {CKA_VALUE, value.data(), value.size()}};
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+  CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+  CK_MECHANISM ecb = {CKM_AES_ECB, nullptr, 0};
+  std::vector<CK_BYTE> plain(16, 0x41), cipher(16);
+  CK_ULONG length = 0;
+
+  ::testing::internal::CaptureStderr();
+  const std::vector<std::pair<std::string, CK_RV>> calls = {
+      {"C_Initialize", f->C_Initialize(&args)},
+      {"C_OpenSession", f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session)},
+      {"C_Login", f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char *>(pin.data())),
+                             pin.size())},
+      {"C_CreateObject", f->C_CreateObject(session, keyTemplate, 4, &key)},
+      {"C_EncryptInit", f->C_EncryptInit(session, &ecb, key)},
+      {"C_Encrypt", f->C_Encrypt(session, plain.data(), plain.size(), nullptr, &length)},
+      {"C_Encrypt", f->C_Encrypt(session, plain.data(), plain.size(), cipher.data(), &length)},
+      {"C_Logout", f->C_Logout(session)},
+      {"C_Finalize", f->C_Finalize(nullptr)},
+  };
+  const std::string trace = ::testing::internal::GetCapturedStderr();
+  const std::vector<std::string> lines = linesOf(trace);
+
+  ASSERT_EQ(calls.size(), lines.size()) << trace;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    EXPECT_CKR(CKR_OK, calls[i].second);
+    EXPECT_EQ(0u, lines[i].find("libzorvelP11: " + calls[i].first + " "));
+    EXPECT_NE(std::string::npos, lines[i].find(" -> 0x0"));
+  }
+  EXPECT_NE(std::string::npos, lines[4].find(" mechanism=0x1081 hKey=0x"));
+  EXPECT_NE(std::string::npos, lines[5].find(" ulDataLen=16 pEncryptedData=null pulEncryptedDataLen=16 "));
+  EXPECT_EQ(std::string::npos, trace.find(pin)) << "the PIN";
+  EXPECT_EQ(std::string::npos, trace.find(secret.substr(0, 8))) << "the key's value";
+  EXPECT_EQ(std::string::npos, trace.find("6B33792D")) << "the key's value in hex";
+}
+
+}  // namespace
+}  // namespace zorvel::test
