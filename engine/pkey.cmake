@@ -12,7 +12,7 @@ target_include_directories(ezorvel_pkey_params PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 target_link_libraries(ezorvel_pkey_params PUBLIC zorvel_pkcs11_headers OpenSSL::Crypto)
 target_compile_definitions(ezorvel_pkey_params PUBLIC OPENSSL_API_COMPAT=10100)
 
-# The bind hooks live here: they must be objects of the library, not archive members.
+# The bind functions live here, in the library itself.
 target_sources(ezorvel_objects PRIVATE
   src/e_zorvel_pkey.cpp
   src/e_zorvel_pkey_ops.cpp

@@ -8,6 +8,7 @@ packages=(
   libssl-dev openssl libconfig-dev
   softhsm2 libsofthsm2 libp11-kit-dev
   valgrind
+  rsyslog
 )
 missing=()
 for p in "${packages[@]}"; do

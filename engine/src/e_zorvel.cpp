@@ -2,6 +2,7 @@
  * Binding of the zorvel engine: the dynamic-engine entry points, the configuration
  * file, and the registration of the engine's identity, life cycle and methods.
  */
+#include <cstdio>
 #include <cstring>
 
 #include <libconfig.h>
@@ -75,29 +76,101 @@ const char *zorvel_or_na(const char *value)
     return value != nullptr ? value : "n/a";
 }
 
-/* The token library's path, the PIN and the slot; 0 when one of them is absent. */
+const char *zorvel_type_name(int type)
+{
+    switch (type) {
+    case CONFIG_TYPE_GROUP:
+        return "group";
+    case CONFIG_TYPE_INT:
+        return "int";
+    case CONFIG_TYPE_INT64:
+        return "int64";
+    case CONFIG_TYPE_FLOAT:
+        return "float";
+    case CONFIG_TYPE_STRING:
+        return "string";
+    case CONFIG_TYPE_BOOL:
+        return "bool";
+    case CONFIG_TYPE_ARRAY:
+        return "array";
+    case CONFIG_TYPE_LIST:
+        return "list";
+    }
+    return "unknown";
+}
+
+/*
+ * Refuses the configuration over one setting: a line on standard error (after the file's
+ * name) and one in syslog, both naming the setting and what is wrong with it.
+ */
+void zorvel_refuse_setting(const char *path, const char *problem)
+{
+    zorvel_print_stderr("%s: %s: %s\n", zorvel_or_na(zorvel_pre_config), path, problem);
+    zorvel_log(LOG_ERR, "init config, %s: %s", path, problem);
+}
+
+/* 1 when the setting is present with the expected type; otherwise refuses it (0). */
+int zorvel_setting_is(const config_setting_t *setting, const char *path, int type)
+{
+    char problem[64];
+    if (setting == nullptr)
+        std::snprintf(problem, sizeof problem, "missing, expected %s", zorvel_type_name(type));
+    else if (config_setting_type(setting) != type)
+        std::snprintf(problem, sizeof problem, "found %s, expected %s",
+                      zorvel_type_name(config_setting_type(setting)), zorvel_type_name(type));
+    else
+        return 1;
+    zorvel_refuse_setting(path, problem);
+    return 0;
+}
+
+/*
+ * A slot id: an int or an int64 within 0..2^32-1. libconfig itself reads an integer
+ * literal without the L suffix as an int, truncated to its low 32 bits.
+ */
+int zorvel_read_slot(const config_setting_t *setting, const char *path, unsigned int *slot)
+{
+    long long value = 0;
+    if (setting != nullptr && config_setting_type(setting) == CONFIG_TYPE_INT64)
+        value = config_setting_get_int64(setting);
+    else if (zorvel_setting_is(setting, path, CONFIG_TYPE_INT))
+        value = config_setting_get_int(setting);
+    else
+        return 0;
+    if (value < 0 || value > 0xFFFFFFFFLL) {
+        char problem[64];
+        std::snprintf(problem, sizeof problem, "%lld outside 0..4294967295", value);
+        zorvel_refuse_setting(path, problem);
+        return 0;
+    }
+    *slot = static_cast<unsigned int>(value);
+    return 1;
+}
+
+/* A required string: logged (the PIN as "****"), stored, then refused unless a string. */
+int zorvel_read_string(const config_setting_t *setting, const char *path, const char *log_format, bool secret,
+                       char *&field)
+{
+    if (setting == nullptr)
+        return zorvel_setting_is(setting, path, CONFIG_TYPE_STRING);
+    const char *value = config_setting_get_string(setting);
+    zorvel_log(LOG_INFO, log_format, value == nullptr ? "n/a" : secret ? "****" : value);
+    zorvel_replace_string(field, value);
+    return zorvel_setting_is(setting, path, CONFIG_TYPE_STRING);
+}
+
+/* The token library's path, the PIN and the slot; 0 when one of them is absent or mistyped. */
 int zorvel_read_required(const config_t *cfg)
 {
     config_setting_t *pin = config_lookup(cfg, "zorvel.openssl.user_pin");
     config_setting_t *lib = config_lookup(cfg, "zorvel.openssl.lib");
     config_setting_t *slot = config_lookup(cfg, "zorvel.openssl.slotId");
 
-    if (lib == nullptr)
+    if (!zorvel_read_string(lib, "zorvel.openssl.lib", "set SO %s", false, zorvel_config.lib) ||
+        !zorvel_read_string(pin, "zorvel.openssl.user_pin", "set pin %s", true, zorvel_config.user_pin) ||
+        !zorvel_read_slot(slot, "zorvel.openssl.slotId", &zorvel_config.slotId))
         return 0;
-    const char *path = config_setting_get_string(lib);
-    zorvel_log(LOG_INFO, "set SO %s", zorvel_or_na(path));
-    zorvel_replace_string(zorvel_config.lib, path);
-
-    if (pin == nullptr)
-        return 0;
-    const char *user_pin = config_setting_get_string(pin);
-    zorvel_log(LOG_INFO, "set pin %s", user_pin != nullptr ? "****" : "n/a");
-    zorvel_replace_string(zorvel_config.user_pin, user_pin);
-
-    if (slot == nullptr)
-        return 0;
-    zorvel_config.slotId = config_setting_get_int(slot);
-    zorvel_log(LOG_INFO, "set slotId %i", zorvel_config.slotId);
+    zorvel_log(LOG_INFO, "set slotId %u", zorvel_config.slotId);
     return 1;
 }
 
@@ -115,32 +188,40 @@ const zorvel_switch zorvel_switches[] = {
     {"zorvel.openssl.deferredInit", &zorvel_config_st::deferredInit, "set init deferred %i"},
 };
 
-/* An absent switch leaves its field as it was. */
-void zorvel_read_switches(const config_t *cfg)
+/* An absent switch leaves its field as it was; one that is not a bool is refused (0). */
+int zorvel_read_switches(const config_t *cfg)
 {
     for (const zorvel_switch &entry : zorvel_switches) {
         config_setting_t *setting = config_lookup(cfg, entry.path);
         if (setting == nullptr)
             continue;
+        if (!zorvel_setting_is(setting, entry.path, CONFIG_TYPE_BOOL))
+            return 0;
         int value = config_setting_get_bool(setting);
         zorvel_config.*entry.field = value;
         zorvel_log(LOG_INFO, entry.log_format, value);
     }
+    return 1;
 }
 
-/* Syslog priorities 0..level pass; a level outside 0..30 leaves the mask as it is. */
-void zorvel_apply_trace_level(const config_t *cfg)
+/*
+ * Syslog priorities 0..level pass; a level outside 0..30 leaves the mask as it is. A
+ * switch or level of another type than bool or int is refused (0).
+ */
+int zorvel_apply_trace_level(const config_t *cfg)
 {
     config_setting_t *enabled = config_lookup(cfg, "zorvel.openssl.enableTrcLvl");
-    if (enabled == nullptr || !config_setting_get_bool(enabled))
-        return;
     config_setting_t *level = config_lookup(cfg, "zorvel.log.trace_level");
-    if (level == nullptr)
-        return;
+    if ((enabled != nullptr && !zorvel_setting_is(enabled, "zorvel.openssl.enableTrcLvl", CONFIG_TYPE_BOOL)) ||
+        (level != nullptr && !zorvel_setting_is(level, "zorvel.log.trace_level", CONFIG_TYPE_INT)))
+        return 0;
+    if (enabled == nullptr || !config_setting_get_bool(enabled) || level == nullptr)
+        return 1;
     int value = config_setting_get_int(level);
     if (value >= 0 && value <= 30)
-        setlogmask(static_cast<int>((1U << (static_cast<unsigned int>(value) + 1U)) - 1U));
+        zorvel_set_log_mask(static_cast<int>((1U << (static_cast<unsigned int>(value) + 1U)) - 1U));
     zorvel_log(LOG_INFO, "trace level enabled up to %i", value);
+    return 1;
 }
 
 int zorvel_read_config(void)
@@ -149,16 +230,12 @@ int zorvel_read_config(void)
     if (!zorvel_read_config_file(&cfg))
         return 0;
     zorvel_keep_config_path(&cfg);
-    int complete = zorvel_read_required(&cfg);
-    if (complete) {
-        zorvel_read_switches(&cfg);
-        zorvel_apply_trace_level(&cfg);
-    }
+    int complete = zorvel_read_required(&cfg) && zorvel_read_switches(&cfg) && zorvel_apply_trace_level(&cfg);
     config_destroy(&cfg);
     return complete;
 }
 
-/* Registers identity, life cycle and the methods of every area linked in. */
+/* Registers identity, life cycle and the methods of every area. */
 int zorvel_register(ENGINE *e)
 {
     zorvel_log(LOG_INFO, "bind engine");
@@ -184,17 +261,15 @@ int zorvel_register(ENGINE *e)
     if (!ENGINE_set_cmd_defns(e, zorvel_cmd_defns))
         return 0;
 
-    if (zorvel_bind_pkey_methods) {
-        zorvel_log(LOG_INFO, "set pkey methods");
-        if (!zorvel_bind_pkey_methods(e))
-            return 0;
-    }
-    if (zorvel_config.enableRand && zorvel_bind_random) {
+    zorvel_log(LOG_INFO, "set pkey methods");
+    if (!zorvel_bind_pkey_methods(e))
+        return 0;
+    if (zorvel_config.enableRand) {
         zorvel_log(LOG_INFO, "set random methods");
         if (!zorvel_bind_random(e))
             return 0;
     }
-    if (zorvel_config.enableDigest && zorvel_bind_digests) {
+    if (zorvel_config.enableDigest) {
         zorvel_log(LOG_INFO, "set digest methods");
         if (!zorvel_bind_digests(e))
             return 0;
@@ -202,17 +277,15 @@ int zorvel_register(ENGINE *e)
         if (!ENGINE_register_digests(e))
             return 0;
     }
-    if (zorvel_config.enableRSA && zorvel_bind_rsa) {
+    if (zorvel_config.enableRSA) {
         zorvel_log(LOG_INFO, "set RSA methods");
         if (!zorvel_bind_rsa(e))
             return 0;
     }
-    if (zorvel_bind_key_loaders) {
-        zorvel_log(LOG_INFO, "set load private keys methods");
-        zorvel_log(LOG_INFO, "set load public keys methods");
-        if (!zorvel_bind_key_loaders(e))
-            return 0;
-    }
+    zorvel_log(LOG_INFO, "set load private keys methods");
+    zorvel_log(LOG_INFO, "set load public keys methods");
+    if (!zorvel_bind_key_loaders(e))
+        return 0;
 
     zorvel_log(LOG_INFO, "load error strings");
     zorvel_load_error_strings();
@@ -227,6 +300,7 @@ int zorvel_bind(ENGINE *e, const char *id)
     zorvel_open_log();
     if (!zorvel_lock_init())
         return 0;
+    zorvel_fork_guard_install();
     /*
      * A failed binding keeps nothing, not even the method tables of the areas bound before
      * the failing step: OpenSSL unloads the library and never calls destroy.

@@ -50,6 +50,7 @@ void zorvel_free_ctx(zorvel_ctx *ctx)
 void zorvel_drop_inherited_ctx(void)
 {
     zorvel_log(LOG_DEBUG, "drop ctx of process %i", pZorvelCtx->pid);
+    zorvel_digest_drop_sessions(0);
     zorvel_free_ctx(pZorvelCtx);
     pZorvelCtx = nullptr;
 }
@@ -70,8 +71,10 @@ int zorvel_open_session(zorvel_ctx *ctx)
         zorvel_log(LOG_ERR, "open session, no function pointers loaded");
         return 0;
     }
+    zorvel_token_enter();
     CK_RV rv = zorvel_p11.pFunctionList->C_OpenSession(ctx->slot, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr,
                                                        nullptr, &ctx->session);
+    zorvel_token_leave();
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_OpenSession=0x", rv);
         zorvel_log(LOG_ERR, "open session, C_OpenSession failed with 0x%08X", ZORVEL_HEX32(rv));
@@ -94,7 +97,9 @@ int zorvel_login_user(zorvel_ctx *ctx)
         return 0;
     }
     CK_UTF8CHAR_PTR pin = reinterpret_cast<CK_UTF8CHAR_PTR>(zorvel_config.user_pin);
+    zorvel_token_enter();
     CK_RV rv = zorvel_p11.pFunctionList->C_Login(ctx->session, CKU_USER, pin, std::strlen(zorvel_config.user_pin));
+    zorvel_token_leave();
     if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
         if (zorvel_pin_refused(rv))
             zorvel_login_failure = rv;
@@ -111,7 +116,9 @@ void zorvel_abandon_session(zorvel_ctx *ctx)
     if (ctx->session == 0 || zorvel_p11.pFunctionList == nullptr)
         return;
     zorvel_log(LOG_DEBUG, "close session");
+    zorvel_token_enter();
     CK_RV rv = zorvel_p11.pFunctionList->C_CloseSession(ctx->session);
+    zorvel_token_leave();
     if (rv != CKR_OK)
         zorvel_log(LOG_ERR, "close session, C_CloseSession failed with 0x%08X", ZORVEL_HEX32(rv));
 }
@@ -128,12 +135,16 @@ void zorvel_close_session(zorvel_ctx *ctx)
     }
     zorvel_log(LOG_DEBUG, "logout user");
     if (ctx->session != 0) {
+        zorvel_token_enter();
         CK_RV rv = p11->C_Logout(ctx->session);
+        zorvel_token_leave();
         if (rv != CKR_OK) {
             ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Logout=0x", rv);
             zorvel_log(LOG_ERR, "logout user, C_Logout failed with 0x%08X", ZORVEL_HEX32(rv));
         }
+        zorvel_token_enter();
         rv = p11->C_CloseSession(ctx->session);
+        zorvel_token_leave();
         if (rv != CKR_OK) {
             ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_CloseSession=0x", rv);
             zorvel_log(LOG_ERR, "close session, C_CloseSession failed with 0x%08X", ZORVEL_HEX32(rv));
@@ -180,6 +191,22 @@ void zorvel_leave_mutex(void)
     }
 }
 
+int zorvel_lock_before_fork(void)
+{
+    if (!lock.initialized)
+        return 0;
+    zorvel_enter_mutex();
+    return 1;
+}
+
+void zorvel_lock_after_fork(int child)
+{
+    if (child)
+        pthread_mutex_init(&lock.mutex, nullptr);
+    else
+        zorvel_leave_mutex();
+}
+
 void zorvel_forget_login_failure(void)
 {
     zorvel_login_failure = CKR_OK;
@@ -213,7 +240,7 @@ zorvel_ctx *zorvel_get_ctx(void)
         return nullptr;
     }
     zorvel_log(LOG_DEBUG, "open ctx");
-    ctx->slot = static_cast<CK_SLOT_ID>(zorvel_config.slotId);
+    ctx->slot = zorvel_config.slotId;
 
     if (zorvel_prepare_library() && zorvel_open_session(ctx)) {
         if (zorvel_login_user(ctx)) {
@@ -243,6 +270,7 @@ void zorvel_close_ctx(void)
         if (pZorvelCtx->pid != getpid())
             zorvel_drop_inherited_ctx();
         else {
+            zorvel_digest_drop_sessions(1);
             if (pZorvelCtx->open == 1)
                 zorvel_close_session(pZorvelCtx);
             zorvel_free_ctx(pZorvelCtx);

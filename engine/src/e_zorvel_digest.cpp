@@ -1,10 +1,15 @@
-// Message digests on the token. Digests run on a session of their own beside the process
-// context's: a digest stays active on its session from init to final, and a token may
-// refuse every other operation on a session with an active one (SoftHSM2 answers
-// CKR_OPERATION_ACTIVE to C_SignInit and C_FindObjectsInit). One digest runs at a time in
-// the process: each digest context carries an owner id, and the owner of the running
-// digest is kept under the engine lock. A context that does not own the running digest
-// fails cleanly without a token call.
+// Message digests on the token. Every digest context that is running holds a read-only
+// token session of its own, taken from a small pool at init and given back at final or
+// cleanup, so that any number of digests can run at once, in one thread or many (a TLS
+// handshake keeps its transcript digest running while it signs and derives). The
+// sessions belong to the process context they were opened beside: finish closes the
+// idle ones and a forked child forgets its parent's.
+//
+// A context copied mid-digest becomes an independent digest on a session of its own:
+// the token's operation state is carried over where the token offers it, and otherwise
+// the copy replays the bytes the original has been fed, which each running context
+// keeps up to a cap. The same replay moves a child's inherited digest onto a session of
+// the child's.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -18,9 +23,23 @@
 
 namespace {
 
-// What the engine keeps in the context data that OpenSSL allocates for the digest.
-struct digest_state {
-    uint64_t owner; // 0 until the first init
+// Bytes a running context keeps for a copy to replay; a context fed more cannot be copied
+// on a token without C_GetOperationState.
+const size_t kReplayCap = 1024 * 1024;
+
+// Idle digest sessions kept open for the next digest; more are closed when returned.
+const size_t kIdleSessions = 16;
+
+// What the engine keeps in the context data that OpenSSL allocates for the digest
+// (copied byte for byte by EVP_MD_CTX_copy_ex before zorvel_digest_copy runs).
+struct digest_run {
+    CK_SESSION_HANDLE session;   // 0 while no digest runs
+    unsigned long generation;    // of the session pool the session came from
+    CK_MECHANISM_TYPE mechanism; // of the last init
+    unsigned char *fed;          // bytes fed since init, for a copy to replay
+    size_t fedLength;
+    size_t fedCapacity;
+    int fedBeyondCap;            // more than kReplayCap fed: nothing kept
 };
 
 struct digest_def {
@@ -29,72 +48,155 @@ struct digest_def {
     int blockSize;
     int ctxSize;
     int (*init)(EVP_MD_CTX *);
+    EVP_MD **record;
 };
 
-// Guarded by the engine lock: the context owning the running digest and its session.
-uint64_t active_owner = 0;
-CK_SESSION_HANDLE active_session = 0;
+// The pool, guarded by the engine lock. The generation changes whenever the sessions of
+// the pool stop being usable (finish, a child after fork); a context holding a session
+// of an earlier generation never calls the token with it.
+CK_SESSION_HANDLE idle_sessions[kIdleSessions];
+size_t idle_count = 0;
+std::atomic<unsigned long> pool_generation{1};
 
-// Guarded by the engine lock: the digest session and the process context it was opened
-// beside; a new process context (after finish, or in a child after fork) gets a new one.
-CK_SESSION_HANDLE digest_session = 0;
-const zorvel_ctx *digest_session_ctx = nullptr;
-CK_SESSION_HANDLE digest_session_main = 0;
+// Set once the token answered CKR_FUNCTION_NOT_SUPPORTED to C_GetOperationState.
+std::atomic<bool> no_operation_state{false};
 
-bool stale_session(CK_RV rv)
+enum class digest_failure { none, not_running, token, wrong_length, beyond_cap, out_of_memory };
+
+digest_run *run_of(EVP_MD_CTX *ctx)
 {
-    return rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_CRYPTOKI_NOT_INITIALIZED;
+    return static_cast<digest_run *>(EVP_MD_CTX_get0_md_data(ctx));
 }
 
-// C_DigestInit on the digest session, opening it first when the process context is not
-// the one it was opened beside or the token no longer knows it. Caller holds the lock.
-CK_RV start_digest(CK_FUNCTION_LIST_PTR f, zorvel_ctx *ctx, CK_MECHANISM *mechanism)
+bool current(const digest_run *run)
 {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (digest_session == 0 || digest_session_ctx != ctx || digest_session_main != ctx->session) {
-            digest_session = 0;
-            CK_RV rv = f->C_OpenSession(ctx->slot, CKF_SERIAL_SESSION, nullptr, nullptr, &digest_session);
-            if (rv != CKR_OK) {
-                digest_session = 0;
-                return rv;
-            }
-            digest_session_ctx = ctx;
-            digest_session_main = ctx->session;
-        }
-        CK_RV rv = f->C_DigestInit(digest_session, mechanism);
-        if (!stale_session(rv))
-            return rv;
-        digest_session = 0;
+    return run->session != 0 && run->generation == pool_generation.load();
+}
+
+CK_RV close_session(CK_SESSION_HANDLE session)
+{
+    zorvel_token_enter();
+    CK_RV rv = zorvel_p11.pFunctionList->C_CloseSession(session);
+    zorvel_token_leave();
+    return rv;
+}
+
+// A session for a new digest, from the pool or opened on the context's slot.
+CK_RV acquire_session(const zorvel_ctx *zctx, digest_run *run)
+{
+    CK_RV rv = CKR_OK;
+    zorvel_enter_mutex();
+    run->generation = pool_generation.load();
+    if (idle_count > 0) {
+        run->session = idle_sessions[--idle_count];
+    } else {
+        zorvel_token_enter();
+        rv = zorvel_p11.pFunctionList->C_OpenSession(zctx->slot, CKF_SERIAL_SESSION, nullptr, nullptr,
+                                                     &run->session);
+        zorvel_token_leave();
+        if (rv != CKR_OK)
+            run->session = 0;
     }
-    return CKR_SESSION_HANDLE_INVALID;
-}
-std::atomic<uint64_t> next_owner{1};
-
-EVP_MD *digests[6] = {};
-const int DIGEST_NIDS[] = {NID_md5, NID_sha1, NID_sha224, NID_sha256, NID_sha384, NID_sha512};
-
-enum class digest_failure { none, busy, not_owner, token, wrong_length };
-
-digest_state *state_of(EVP_MD_CTX *ctx)
-{
-    return static_cast<digest_state *>(EVP_MD_CTX_get0_md_data(ctx));
+    zorvel_leave_mutex();
+    return rv;
 }
 
-// Completes the digest running on the session into a scratch buffer, so that nothing
-// stays active. PKCS#11 has no other way to end a digest. Caller holds the lock.
-void end_running_digest(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session)
+// Gives the session back (no digest may be running on it). A session of an earlier
+// generation is not the pool's any more and is only forgotten.
+void release_session(digest_run *run, bool usable)
 {
+    if (run->session == 0)
+        return;
+    zorvel_enter_mutex();
+    if (run->generation == pool_generation.load()) {
+        if (usable && idle_count < kIdleSessions)
+            idle_sessions[idle_count++] = run->session;
+        else
+            close_session(run->session);
+    }
+    zorvel_leave_mutex();
+    run->session = 0;
+}
+
+// Ends the digest running on the context's session: PKCS#11 has no other way than to
+// complete it, into a scratch buffer.
+void end_running_digest(digest_run *run)
+{
+    CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
     CK_ULONG len = 0;
-    if (f->C_DigestFinal(session, nullptr, &len) == CKR_OK) {
-        unsigned char local[EVP_MAX_MD_SIZE];
-        unsigned char *out = len <= sizeof(local) ? local : static_cast<unsigned char *>(OPENSSL_malloc(len));
-        if (out != nullptr)
-            f->C_DigestFinal(session, out, &len);
-        if (out != local)
-            OPENSSL_free(out);
+    unsigned char scratch[EVP_MAX_MD_SIZE];
+    zorvel_token_enter();
+    if (f->C_DigestFinal(run->session, nullptr, &len) == CKR_OK && len <= sizeof(scratch))
+        f->C_DigestFinal(run->session, scratch, &len);
+    zorvel_token_leave();
+}
+
+void forget_fed(digest_run *run)
+{
+    OPENSSL_clear_free(run->fed, run->fedCapacity);
+    run->fed = nullptr;
+    run->fedLength = 0;
+    run->fedCapacity = 0;
+    run->fedBeyondCap = 0;
+}
+
+// Keeps fed bytes for a copy; beyond the cap keeps nothing.
+bool keep_fed(digest_run *run, const void *data, size_t count)
+{
+    if (run->fedBeyondCap || count == 0)
+        return true;
+    if (count > kReplayCap - run->fedLength) {
+        forget_fed(run);
+        run->fedBeyondCap = 1;
+        return true;
     }
-    active_owner = 0;
-    active_session = 0;
+    if (run->fedLength + count > run->fedCapacity) {
+        size_t capacity = run->fedCapacity == 0 ? 256 : run->fedCapacity;
+        while (capacity < run->fedLength + count)
+            capacity *= 2;
+        if (capacity > kReplayCap)
+            capacity = kReplayCap;
+        unsigned char *grown = static_cast<unsigned char *>(OPENSSL_malloc(capacity));
+        if (grown == nullptr)
+            return false;
+        if (run->fedLength > 0)
+            std::memcpy(grown, run->fed, run->fedLength);
+        OPENSSL_clear_free(run->fed, run->fedCapacity);
+        run->fed = grown;
+        run->fedCapacity = capacity;
+    }
+    std::memcpy(run->fed + run->fedLength, data, count);
+    run->fedLength += count;
+    return true;
+}
+
+// C_DigestInit and the replay of the fed bytes on the context's (new) session.
+CK_RV start_and_replay(digest_run *run)
+{
+    CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
+    CK_MECHANISM mechanism = {run->mechanism, nullptr, 0};
+    zorvel_token_enter();
+    CK_RV rv = f->C_DigestInit(run->session, &mechanism);
+    if (rv == CKR_OK && run->fedLength > 0)
+        rv = f->C_DigestUpdate(run->session, run->fed, run->fedLength);
+    zorvel_token_leave();
+    return rv;
+}
+
+// Moves a digest whose session belongs to an earlier generation (inherited by a child
+// after fork) onto a session of this one, by replay.
+digest_failure move_to_current(const zorvel_ctx *zctx, digest_run *run, CK_RV *rv)
+{
+    run->session = 0;
+    if (run->fedBeyondCap)
+        return digest_failure::beyond_cap;
+    if ((*rv = acquire_session(zctx, run)) != CKR_OK)
+        return digest_failure::token;
+    if ((*rv = start_and_replay(run)) != CKR_OK) {
+        release_session(run, true);
+        return digest_failure::token;
+    }
+    return digest_failure::none;
 }
 
 void report(int function, digest_failure failure, const char *call, CK_RV rv, const char *logPrefix)
@@ -102,31 +204,36 @@ void report(int function, digest_failure failure, const char *call, CK_RV rv, co
     switch (failure) {
     case digest_failure::none:
         return;
-    case digest_failure::busy:
-        ZORVEL_REPORT_TEXT(function, ZORVEL_R_PKCS11_ERROR, "digest already running for another context");
-        zorvel_log(LOG_ERR, "%s another digest is running", logPrefix);
-        return;
-    case digest_failure::not_owner:
-        ZORVEL_REPORT_TEXT(function, ZORVEL_R_PKCS11_ERROR, "context does not own the running digest");
-        zorvel_log(LOG_ERR, "%s context does not own the running digest", logPrefix);
+    case digest_failure::not_running:
+        ZORVEL_REPORT_TEXT(function, ZORVEL_R_PKCS11_ERROR, "no digest running in this context");
+        zorvel_log(LOG_ERR, "%s no digest running in this context", logPrefix);
         return;
     case digest_failure::token:
         ZORVEL_REPORT_VALUE(function, ZORVEL_R_PKCS11_ERROR, call, rv);
-        zorvel_log(LOG_ERR, "%s0x%08X", logPrefix, static_cast<unsigned>(rv));
+        zorvel_log(LOG_ERR, "%s0x%08X", logPrefix, ZORVEL_HEX32(rv));
         return;
     case digest_failure::wrong_length:
         ZORVEL_REPORT_TEXT(function, ZORVEL_R_INVALID_VALUE, "C_DigestFinal, unexpected digest length");
         zorvel_log(LOG_ERR, "%s unexpected digest length", logPrefix);
         return;
+    case digest_failure::beyond_cap:
+        ZORVEL_REPORT_TEXT(function, ZORVEL_R_INVALID_VALUE,
+                           "digest copy, more than 1 MiB fed and no C_GetOperationState");
+        zorvel_log(LOG_ERR, "%s more than 1 MiB fed and no C_GetOperationState", logPrefix);
+        return;
+    case digest_failure::out_of_memory:
+        ZORVEL_REPORT(function, ZORVEL_R_OUT_OF_MEMORY);
+        zorvel_log(LOG_ERR, "%s out of mem", logPrefix);
+        return;
     }
 }
 
-// The process context and the digest context's state; false when either is missing.
-bool prepare(EVP_MD_CTX *ctx, zorvel_ctx **zctx, digest_state **state)
+// The process context and the digest context's data; false when either is missing.
+bool prepare(EVP_MD_CTX *ctx, zorvel_ctx **zctx, digest_run **run)
 {
     *zctx = zorvel_get_ctx();
-    *state = *zctx != nullptr ? state_of(ctx) : nullptr;
-    return *state != nullptr;
+    *run = *zctx != nullptr ? run_of(ctx) : nullptr;
+    return *run != nullptr;
 }
 
 int digest_init(EVP_MD_CTX *ctx, int nid)
@@ -134,42 +241,41 @@ int digest_init(EVP_MD_CTX *ctx, int nid)
     const zorvel_hash_info *h = zorvel_hash_by_nid(nid);
     zorvel_log(LOG_DEBUG, "%s, init", h->name);
     zorvel_ctx *zctx = nullptr;
-    digest_state *state = nullptr;
-    if (!prepare(ctx, &zctx, &state))
+    digest_run *run = nullptr;
+    if (!prepare(ctx, &zctx, &run))
         return 0;
-    if (state->owner == 0)
-        state->owner = next_owner.fetch_add(1);
 
-    CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
-    CK_MECHANISM mechanism = {h->digest, nullptr, 0};
+    // Initialised again while running: the session is kept and its digest ended.
+    if (current(run))
+        end_running_digest(run);
+    else
+        run->session = 0;
+    run->fedLength = 0;
+    run->fedBeyondCap = 0;
+    run->mechanism = h->digest;
+
     CK_RV rv = CKR_OK;
-    digest_failure failure = digest_failure::none;
-    zorvel_enter_mutex();
-    if (active_owner != 0 && (digest_session_ctx != zctx || digest_session_main != zctx->session)) {
-        // The running digest lived on a session of an earlier process context (the
-        // parent's, in a child after fork): it is gone with that context.
-        active_owner = 0;
-        active_session = 0;
-    }
-    if (active_owner != 0 && active_owner != state->owner) {
-        failure = digest_failure::busy;
-    } else {
-        if (active_owner == state->owner) // initialised again while running: start afresh
-            end_running_digest(f, active_session);
-        rv = start_digest(f, zctx, &mechanism);
-        if (rv == CKR_OK) {
-            active_owner = state->owner;
-            active_session = digest_session;
-        } else {
-            failure = digest_failure::token;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (run->session == 0 && (rv = acquire_session(zctx, run)) != CKR_OK)
+            break;
+        CK_MECHANISM mechanism = {h->digest, nullptr, 0};
+        zorvel_token_enter();
+        rv = zorvel_p11.pFunctionList->C_DigestInit(run->session, &mechanism);
+        zorvel_token_leave();
+        if (rv == CKR_OK)
+            return 1;
+        // A session the token no longer knows is dropped and one fresh session tried.
+        bool stale = rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED;
+        if (!stale) {
+            release_session(run, true);
+            break;
         }
+        run->session = 0;
     }
-    zorvel_leave_mutex();
-
     char prefix[64];
     std::snprintf(prefix, sizeof(prefix), "%s, init error: ", h->name);
-    report(ZORVEL_F_INIT_HASH, failure, "C_DigestInit=0x", rv, prefix);
-    return failure == digest_failure::none;
+    report(ZORVEL_F_INIT_HASH, digest_failure::token, "C_DigestInit=0x", rv, prefix);
+    return 0;
 }
 
 int zorvel_md5_init(EVP_MD_CTX *ctx) { return digest_init(ctx, NID_md5); }
@@ -179,29 +285,40 @@ int zorvel_sha256_init(EVP_MD_CTX *ctx) { return digest_init(ctx, NID_sha256); }
 int zorvel_sha384_init(EVP_MD_CTX *ctx) { return digest_init(ctx, NID_sha384); }
 int zorvel_sha512_init(EVP_MD_CTX *ctx) { return digest_init(ctx, NID_sha512); }
 
+// The context's digest on a session of the current generation.
+digest_failure running_digest(const zorvel_ctx *zctx, digest_run *run, CK_RV *rv)
+{
+    if (run->session == 0)
+        return digest_failure::not_running;
+    if (run->generation != pool_generation.load())
+        return move_to_current(zctx, run, rv);
+    return digest_failure::none;
+}
+
 int zorvel_digest_update(EVP_MD_CTX *ctx, const void *data, size_t count)
 {
     zorvel_log(LOG_DEBUG, "digest update, size: %zu", count);
     zorvel_ctx *zctx = nullptr;
-    digest_state *state = nullptr;
-    if (!prepare(ctx, &zctx, &state))
+    digest_run *run = nullptr;
+    if (!prepare(ctx, &zctx, &run))
         return 0;
 
-    CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
     CK_RV rv = CKR_OK;
-    digest_failure failure = digest_failure::none;
-    zorvel_enter_mutex();
-    if (state->owner == 0 || active_owner != state->owner) {
-        failure = digest_failure::not_owner;
-    } else if (count > 0) { // nothing to add; the token refuses an empty part
-        rv = f->C_DigestUpdate(active_session, static_cast<CK_BYTE_PTR>(const_cast<void *>(data)), count);
-        if (rv != CKR_OK) { // a failing update ends the digest on the token
-            failure = digest_failure::token;
-            active_owner = 0;
-            active_session = 0;
+    digest_failure failure = running_digest(zctx, run, &rv);
+    if (failure == digest_failure::none && count > 0) { // the token refuses an empty part
+        if (!keep_fed(run, data, count)) {
+            failure = digest_failure::out_of_memory;
+        } else {
+            zorvel_token_enter();
+            rv = zorvel_p11.pFunctionList->C_DigestUpdate(run->session,
+                                                          static_cast<CK_BYTE_PTR>(const_cast<void *>(data)), count);
+            zorvel_token_leave();
+            if (rv != CKR_OK) { // a failing update ends the digest on the token
+                failure = digest_failure::token;
+                release_session(run, true);
+            }
         }
     }
-    zorvel_leave_mutex();
     report(ZORVEL_F_HASH, failure, "C_DigestUpdate=0x", rv, "digest update, error: ");
     return failure == digest_failure::none;
 }
@@ -210,8 +327,8 @@ int zorvel_digest_final(EVP_MD_CTX *ctx, unsigned char *md)
 {
     zorvel_log(LOG_DEBUG, "digest final");
     zorvel_ctx *zctx = nullptr;
-    digest_state *state = nullptr;
-    if (!prepare(ctx, &zctx, &state))
+    digest_run *run = nullptr;
+    if (!prepare(ctx, &zctx, &run))
         return 0;
     const CK_ULONG expected = static_cast<CK_ULONG>(EVP_MD_get_size(EVP_MD_CTX_get0_md(ctx)));
 
@@ -219,28 +336,27 @@ int zorvel_digest_final(EVP_MD_CTX *ctx, unsigned char *md)
     unsigned char local[EVP_MAX_MD_SIZE];
     CK_ULONG len = 0;
     CK_RV rv = CKR_OK;
-    digest_failure failure = digest_failure::none;
-    zorvel_enter_mutex();
-    if (state->owner == 0 || active_owner != state->owner) {
-        failure = digest_failure::not_owner;
-    } else if ((rv = f->C_DigestFinal(active_session, nullptr, &len)) != CKR_OK) {
-        failure = digest_failure::token;
-        active_owner = 0;
-        active_session = 0;
-    } else if (len != expected) {
-        failure = digest_failure::wrong_length;
-        end_running_digest(f, active_session);
-    } else {
-        len = sizeof(local);
-        rv = f->C_DigestFinal(active_session, local, &len);
-        active_owner = 0;
-        active_session = 0;
-        if (rv != CKR_OK)
+    digest_failure failure = running_digest(zctx, run, &rv);
+    if (failure == digest_failure::none) {
+        bool asked = false; // the digest was asked for, which ends it on the token
+        zorvel_token_enter();
+        rv = f->C_DigestFinal(run->session, nullptr, &len);
+        if (rv == CKR_OK && len == expected) {
+            len = sizeof(local);
+            rv = f->C_DigestFinal(run->session, local, &len);
+            asked = true;
+        }
+        zorvel_token_leave();
+        if (rv != CKR_OK) {
             failure = digest_failure::token;
-        else if (len != expected)
+        } else if (len != expected) {
             failure = digest_failure::wrong_length;
+            if (!asked)
+                end_running_digest(run);
+        }
+        release_session(run, true);
+        forget_fed(run);
     }
-    zorvel_leave_mutex();
     if (failure == digest_failure::none)
         std::memcpy(md, local, expected);
     OPENSSL_cleanse(local, sizeof(local));
@@ -248,70 +364,149 @@ int zorvel_digest_final(EVP_MD_CTX *ctx, unsigned char *md)
     return failure == digest_failure::none;
 }
 
-// A context freed or reset without final ends its digest, so that nothing stays active.
+// Carries the original's operation state over to the copy's session; false when the
+// token does not offer it (remembered) or the state cannot be moved.
+bool carry_state(const digest_run *from, digest_run *to)
+{
+    if (no_operation_state.load() || !current(from))
+        return false;
+    CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
+    CK_ULONG len = 0;
+    zorvel_token_enter();
+    CK_RV rv = f->C_GetOperationState(from->session, nullptr, &len);
+    zorvel_token_leave();
+    if (rv == CKR_FUNCTION_NOT_SUPPORTED)
+        no_operation_state = true;
+    if (rv != CKR_OK || len == 0)
+        return false;
+    unsigned char *state = static_cast<unsigned char *>(OPENSSL_malloc(len));
+    if (state == nullptr)
+        return false;
+    zorvel_token_enter();
+    rv = f->C_GetOperationState(from->session, state, &len);
+    if (rv == CKR_OK)
+        rv = f->C_SetOperationState(to->session, state, len, CK_INVALID_HANDLE, CK_INVALID_HANDLE);
+    zorvel_token_leave();
+    OPENSSL_clear_free(state, len);
+    return rv == CKR_OK;
+}
+
+// EVP_MD_CTX_copy_ex: `to` holds a byte copy of `from`'s data; it becomes a digest of its
+// own with its own session and its own copy of the fed bytes.
+int zorvel_digest_copy(EVP_MD_CTX *to, const EVP_MD_CTX *from)
+{
+    zorvel_log(LOG_DEBUG, "digest copy");
+    digest_run *dst = run_of(to);
+    const digest_run *src = run_of(const_cast<EVP_MD_CTX *>(from));
+    if (dst == nullptr || src == nullptr)
+        return 1;
+    dst->session = 0;
+    dst->fed = nullptr;
+    dst->fedLength = 0;
+    dst->fedCapacity = 0;
+    if (src->session == 0)
+        return 1;
+
+    zorvel_ctx *zctx = zorvel_get_ctx();
+    if (zctx == nullptr)
+        return 0;
+    CK_RV rv = CKR_OK;
+    digest_failure failure = digest_failure::none;
+    if (!src->fedBeyondCap && !keep_fed(dst, src->fed, src->fedLength))
+        failure = digest_failure::out_of_memory;
+    else if ((rv = acquire_session(zctx, dst)) != CKR_OK)
+        failure = digest_failure::token;
+    else if (!carry_state(src, dst)) {
+        if (src->fedBeyondCap)
+            failure = digest_failure::beyond_cap;
+        else if ((rv = start_and_replay(dst)) != CKR_OK)
+            failure = digest_failure::token;
+        if (failure != digest_failure::none)
+            release_session(dst, true);
+    }
+    if (failure == digest_failure::none)
+        return 1;
+    forget_fed(dst);
+    dst->session = 0;
+    report(ZORVEL_F_HASH, failure, "C_DigestInit=0x", rv, "digest copy, error: ");
+    return 0;
+}
+
+// A context freed or reset without final ends its digest and gives its session back.
 int zorvel_digest_cleanup(EVP_MD_CTX *ctx)
 {
-    digest_state *state = state_of(ctx);
-    if (state == nullptr || state->owner == 0)
+    digest_run *run = run_of(ctx);
+    if (run == nullptr)
         return 1;
-    zorvel_enter_mutex();
-    CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
-    if (active_owner == state->owner) {
+    if (current(run)) {
         zorvel_log(LOG_DEBUG, "digest cleanup, ending the running digest");
-        if (f != nullptr)
-            end_running_digest(f, active_session);
-        active_owner = 0;
-        active_session = 0;
+        end_running_digest(run);
+        release_session(run, true);
     }
-    zorvel_leave_mutex();
+    run->session = 0;
+    forget_fed(run);
     return 1;
 }
 
+EVP_MD *zorvel_digest_md5 = nullptr;
+EVP_MD *zorvel_digest_sha1 = nullptr;
+EVP_MD *zorvel_digest_sha224 = nullptr;
+EVP_MD *zorvel_digest_sha256 = nullptr;
+EVP_MD *zorvel_digest_sha384 = nullptr;
+EVP_MD *zorvel_digest_sha512 = nullptr;
+
+const int DIGEST_NIDS[] = {NID_md5, NID_sha1, NID_sha224, NID_sha256, NID_sha384, NID_sha512};
+
 const digest_def kDigestDefs[] = {
-    {NID_md5, NID_md5WithRSAEncryption, 64, 92, zorvel_md5_init},
-    {NID_sha1, NID_sha1WithRSAEncryption, 64, 96, zorvel_sha1_init},
-    {NID_sha224, NID_sha224WithRSAEncryption, 64, 112, zorvel_sha224_init},
-    {NID_sha256, NID_sha256WithRSAEncryption, 64, 112, zorvel_sha256_init},
-    {NID_sha384, NID_sha384WithRSAEncryption, 128, 216, zorvel_sha384_init},
-    {NID_sha512, NID_sha512WithRSAEncryption, 128, 216, zorvel_sha512_init},
+    {NID_md5, NID_md5WithRSAEncryption, 64, 92, zorvel_md5_init, &zorvel_digest_md5},
+    {NID_sha1, NID_sha1WithRSAEncryption, 64, 96, zorvel_sha1_init, &zorvel_digest_sha1},
+    {NID_sha224, NID_sha224WithRSAEncryption, 64, 112, zorvel_sha224_init, &zorvel_digest_sha224},
+    {NID_sha256, NID_sha256WithRSAEncryption, 64, 112, zorvel_sha256_init, &zorvel_digest_sha256},
+    {NID_sha384, NID_sha384WithRSAEncryption, 128, 216, zorvel_sha384_init, &zorvel_digest_sha384},
+    {NID_sha512, NID_sha512WithRSAEncryption, 128, 216, zorvel_sha512_init, &zorvel_digest_sha512},
 };
+static_assert(sizeof(kDigestDefs) / sizeof(kDigestDefs[0]) == sizeof(DIGEST_NIDS) / sizeof(DIGEST_NIDS[0]),
+              "one record per digest");
 
 EVP_MD *new_digest(const digest_def &d)
 {
     EVP_MD *md = EVP_MD_meth_new(d.nid, d.pkeyType);
     if (md == nullptr)
         return nullptr;
-    static_assert(sizeof(digest_state) <= 92, "the owner id fits every context size");
+    static_assert(sizeof(digest_run) <= 92, "the digest's data fits every context size");
     if (EVP_MD_meth_set_result_size(md, static_cast<int>(zorvel_hash_by_nid(d.nid)->size))
         && EVP_MD_meth_set_input_blocksize(md, d.blockSize) && EVP_MD_meth_set_app_datasize(md, d.ctxSize)
         && EVP_MD_meth_set_flags(md, 0) && EVP_MD_meth_set_init(md, d.init)
         && EVP_MD_meth_set_update(md, zorvel_digest_update) && EVP_MD_meth_set_final(md, zorvel_digest_final)
-        && EVP_MD_meth_set_cleanup(md, zorvel_digest_cleanup))
+        && EVP_MD_meth_set_copy(md, zorvel_digest_copy) && EVP_MD_meth_set_cleanup(md, zorvel_digest_cleanup))
         return md;
     EVP_MD_meth_free(md);
     return nullptr;
 }
 
-} // namespace
-
-namespace {
-
 void free_digests()
 {
-    for (EVP_MD *&md : digests) {
-        EVP_MD_meth_free(md);
-        md = nullptr;
+    for (const digest_def &d : kDigestDefs) {
+        EVP_MD_meth_free(*d.record);
+        *d.record = nullptr;
     }
 }
 
 } // namespace
 
+void zorvel_digest_drop_sessions(int close_idle)
+{
+    if (close_idle && zorvel_p11.pFunctionList != nullptr)
+        for (size_t i = 0; i < idle_count; ++i)
+            close_session(idle_sessions[i]);
+    idle_count = 0;
+    ++pool_generation;
+}
+
 int zorvel_bind_digests(ENGINE *e)
 {
-    static_assert(sizeof(kDigestDefs) / sizeof(kDigestDefs[0]) == sizeof(digests) / sizeof(digests[0]),
-                  "one record per digest");
-    for (size_t i = 0; i < sizeof(digests) / sizeof(digests[0]); ++i) {
-        if (digests[i] == nullptr && (digests[i] = new_digest(kDigestDefs[i])) == nullptr) {
+    for (const digest_def &d : kDigestDefs) {
+        if (*d.record == nullptr && (*d.record = new_digest(d)) == nullptr) {
             free_digests();
             return 0;
         }
@@ -333,8 +528,8 @@ int zorvel_digests(ENGINE *, const EVP_MD **digest, const int **nids, int nid)
     }
     zorvel_log(LOG_DEBUG, "digests, requested id: %i", nid);
     *digest = nullptr;
-    for (size_t i = 0; i < sizeof(DIGEST_NIDS) / sizeof(DIGEST_NIDS[0]); ++i)
-        if (DIGEST_NIDS[i] == nid)
-            *digest = digests[i];
+    for (const digest_def &d : kDigestDefs)
+        if (d.nid == nid)
+            *digest = *d.record;
     return 1;
 }

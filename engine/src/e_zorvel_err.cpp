@@ -76,11 +76,16 @@ const char *zorvel_function_name(int function)
     return nullptr;
 }
 
-void zorvel_put_error(int lib, int function, int reason, int line)
+void zorvel_put_library_error(int lib, const char *function_name, int reason, int line)
 {
     ERR_new();
-    ERR_set_debug(ZORVEL_ERROR_FILE, line, zorvel_function_name(function));
+    ERR_set_debug(ZORVEL_ERROR_FILE, line, function_name);
     ERR_set_error(lib, reason, nullptr);
+}
+
+void zorvel_put_error(int lib, int function, int reason, int line)
+{
+    zorvel_put_library_error(lib, zorvel_function_name(function), reason, line);
 }
 
 void ERR_ZORVEL_error(int function, int reason, int line)

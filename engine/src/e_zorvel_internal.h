@@ -2,7 +2,7 @@
  * Internal interface of the zorvel engine: configuration, token library, process
  * context, engine lock, syslog trace and error reporting. Every source file of the
  * engine includes this header; the method areas (RSA, key method, digests, random
- * numbers, key loaders) plug into binding through the hooks at the end.
+ * numbers, key loaders) are bound through the functions at the end.
  */
 #ifndef ZORVEL_E_ZORVEL_INTERNAL_H
 #define ZORVEL_E_ZORVEL_INTERNAL_H
@@ -24,7 +24,7 @@
 struct zorvel_config_st {
     char *lib;        /* path of the token library, owned */
     char *user_pin;   /* user PIN, owned, wiped when released */
-    int slotId;
+    unsigned int slotId; /* 0..2^32-1 */
     int enableDigest;
     int enableRand;
     int enableSSLv3;  /* RSA private encryption by C_Sign instead of C_Encrypt */
@@ -103,10 +103,44 @@ void zorvel_lock_destroy(void);
 void zorvel_enter_mutex(void);
 void zorvel_leave_mutex(void);
 
+/*
+ * Token lock: every call into the token library holds it shared, for that call (or a
+ * pair that must run as one) and nothing else, so that a fork can wait until no thread
+ * is inside the token library. Taken after the engine lock, never before it, and never
+ * twice by one thread.
+ */
+void zorvel_token_enter(void);
+void zorvel_token_leave(void);
+
+/*
+ * Registers the fork handlers once per loaded library: before fork they take the engine
+ * lock, the token lock (exclusively) and the log lock, so that the child inherits none of
+ * them held by a thread it does not have; parent and child release them.
+ */
+void zorvel_fork_guard_install(void);
+
+/* The engine lock's part of the fork handlers; 1 when the lock was taken. */
+int zorvel_lock_before_fork(void);
+void zorvel_lock_after_fork(int child);
+
+/* The log lock's part of the fork handlers. */
+void zorvel_log_before_fork(void);
+void zorvel_log_after_fork(int child);
+
+/*
+ * Digest sessions: closes the idle ones (close_idle 1) or forgets them (a child's
+ * inherited handles), so that no running digest context reuses a session of an earlier
+ * process context. Caller holds the engine lock.
+ */
+void zorvel_digest_drop_sessions(int close_idle);
+
 /* ------------------------------------------------------------------ logging */
 
 /* Opens syslog with the engine's options and facility (LOG_LOCAL1). */
 void zorvel_open_log(void);
+
+/* setlogmask under the log lock. */
+void zorvel_set_log_mask(int mask);
 
 /*
  * Writes one syslog line "eZorvel(<kernel thread id>) " followed by the formatted
@@ -168,6 +202,9 @@ const char *zorvel_function_name(int function);
  */
 void zorvel_put_error(int lib, int function, int reason, int line);
 
+/* Puts one error entry under one of OpenSSL's libraries, with that library's function name. */
+void zorvel_put_library_error(int lib, const char *function_name, int reason, int line);
+
 /* Puts one error entry under the engine's library code. */
 void ERR_ZORVEL_error(int function, int reason, int line);
 
@@ -187,32 +224,29 @@ void zorvel_add_error_value(const char *text, unsigned long value);
 void zorvel_load_error_strings(void);
 void zorvel_unload_error_strings(void);
 
-/* ------------------------------------------------- method areas (bind hooks) */
+/* --------------------------------------------------- method areas (binding) */
 
 /*
- * Each area that is linked into the library defines its hooks; binding skips an area
- * whose hooks are absent. A bind hook makes the area's ENGINE_set_* call(s) (building
- * its method tables first) and returns 1, or 0 when a call failed; binding logs the
- * step lines around it and decides from the configuration whether to call it. An
- * unbind hook frees what its bind hook built; destroy calls it.
+ * Each method area builds its method tables and makes its ENGINE_set_* call(s): 1, or 0
+ * when a call failed. Binding logs the step lines around them and decides from the
+ * configuration which to call; an unbind function frees what its bind function built.
  */
-#define ZORVEL_AREA_HOOK __attribute__((weak))
 
 /* Always: ENGINE_set_pkey_meths. */
-int zorvel_bind_pkey_methods(ENGINE *e) ZORVEL_AREA_HOOK;
-void zorvel_unbind_pkey_methods(void) ZORVEL_AREA_HOOK;
+int zorvel_bind_pkey_methods(ENGINE *e);
+void zorvel_unbind_pkey_methods(void);
 /* With enableRand: ENGINE_set_RAND. */
-int zorvel_bind_random(ENGINE *e) ZORVEL_AREA_HOOK;
+int zorvel_bind_random(ENGINE *e);
 /* With enableDigest: ENGINE_set_digests (binding then calls ENGINE_register_digests). */
-int zorvel_bind_digests(ENGINE *e) ZORVEL_AREA_HOOK;
-void zorvel_unbind_digests(void) ZORVEL_AREA_HOOK;
+int zorvel_bind_digests(ENGINE *e);
+void zorvel_unbind_digests(void);
 /* With enableRSA: ENGINE_set_RSA, the saved software operations, the ex-data index. */
-int zorvel_bind_rsa(ENGINE *e) ZORVEL_AREA_HOOK;
-void zorvel_unbind_rsa(void) ZORVEL_AREA_HOOK;
+int zorvel_bind_rsa(ENGINE *e);
+void zorvel_unbind_rsa(void);
 /* Always: ENGINE_set_load_privkey_function and ENGINE_set_load_pubkey_function. */
-int zorvel_bind_key_loaders(ENGINE *e) ZORVEL_AREA_HOOK;
+int zorvel_bind_key_loaders(ENGINE *e);
 
-/* Calls every unbind hook that is linked in (destroy, and a binding that failed). */
+/* Calls every unbind function (destroy, and a binding that failed). */
 void zorvel_unbind_areas(void);
 
 #endif

@@ -52,7 +52,9 @@ CK_RV read_modulus(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_
 {
     zorvel_log(LOG_DEBUG, "RSA get attributes with allocation");
     CK_ATTRIBUTE attr = {CKA_MODULUS, nullptr, 0};
+    zorvel_token_enter();
     CK_RV rv = f->C_GetAttributeValue(session, key, &attr, 1);
+    zorvel_token_leave();
     const CK_ULONG len = attr.ulValueLen;
     if (rv == CKR_OK && len != 0 && len != CK_UNAVAILABLE_INFORMATION) {
         attr.pValue = OPENSSL_malloc(len);
@@ -60,7 +62,9 @@ CK_RV read_modulus(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_
             *outOfMemory = true;
             return CKR_OK;
         }
+        zorvel_token_enter();
         rv = f->C_GetAttributeValue(session, key, &attr, 1);
+        zorvel_token_leave();
         if (rv == CKR_OK && attr.ulValueLen > 0 && attr.ulValueLen <= len) {
             *modulus = BN_bin2bn(static_cast<unsigned char *>(attr.pValue), static_cast<int>(attr.ulValueLen), nullptr);
             if (*modulus == nullptr)
@@ -147,8 +151,10 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
     CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     CK_OBJECT_HANDLE hPublic = 0;
     CK_OBJECT_HANDLE hPrivate = 0;
+    zorvel_token_enter();
     CK_RV rv =
         f->C_GenerateKeyPair(ctx->session, &mechanism, public_template, 12, private_template, 11, &hPublic, &hPrivate);
+    zorvel_token_leave();
     OPENSSL_free(exponent);
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_F_GEN_RSA, ZORVEL_R_PKCS11_ERROR, "C_GenerateKeyPair=0x", rv);

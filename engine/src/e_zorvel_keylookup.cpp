@@ -53,7 +53,9 @@ bool find_objects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUT
                   CK_ULONG *total, CK_OBJECT_HANDLE *first)
 {
     zorvel_log(LOG_DEBUG, "findObjects");
+    zorvel_token_enter();
     CK_RV rv = f->C_FindObjectsInit(session, tmpl, count);
+    zorvel_token_leave();
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "C_FindObjectsInit=0x", rv);
         zorvel_log(LOG_ERR, "findObjects, init error 0x%08X", static_cast<unsigned>(rv));
@@ -64,7 +66,9 @@ bool find_objects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUT
     *total = 0;
     for (;;) {
         CK_ULONG found = 0;
+        zorvel_token_enter();
         rv = f->C_FindObjects(session, handles, kFindBatch, &found);
+        zorvel_token_leave();
         if (rv != CKR_OK) {
             ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "C_FindObjects=0x", rv);
             zorvel_log(LOG_ERR, "findObjects error 0x%08X", static_cast<unsigned>(rv));
@@ -75,7 +79,9 @@ bool find_objects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUT
             break;
         *total += found;
     }
+    zorvel_token_enter();
     rv = f->C_FindObjectsFinal(session);
+    zorvel_token_leave();
     if (rv != CKR_OK && ok) {
         ZORVEL_REPORT_VALUE(ZORVEL_F_FIND_OBJECT, ZORVEL_R_PKCS11_ERROR, "C_FindObjectsFinal=0x", rv);
         zorvel_log(LOG_ERR, "findObjects, final error 0x%08X", static_cast<unsigned>(rv));

@@ -3,6 +3,8 @@
  * library into the process: load it by its configured path, bind the vendor function
  * list and the standard list from it, and initialise it from the configuration file.
  */
+#include <cstdio>
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -38,7 +40,9 @@ int zorvel_finalize(void)
     }
     /* A child after fork leaves the library to the parent that initialised it. */
     if (!zorvel_initialized_elsewhere()) {
+        zorvel_token_enter();
         CK_RV rv = zorvel_p11.pFunctionList->C_Finalize(nullptr);
+        zorvel_token_leave();
         if (rv != CKR_OK) {
             ZORVEL_REPORT_VALUE(ZORVEL_FINISH, ZORVEL_R_PKCS11_ERROR, "C_Finalize=0x", rv);
             zorvel_log(LOG_ERR, "finalize, failed: 0x%08X", ZORVEL_HEX32(rv));
@@ -63,9 +67,18 @@ int zorvel_load_dso(void)
     }
     zorvel_dso = dlopen(zorvel_config.lib, RTLD_NOW | RTLD_LOCAL);
     if (zorvel_dso == nullptr) {
+        /* The loader's reason (no such file, wrong architecture, a missing dependency). */
+        const char *loader = dlerror();
+        char reason[512];
+        std::snprintf(reason, sizeof reason, "%s", loader != nullptr ? loader : "");
         zorvel_put_error(ERR_LIB_ENGINE, ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, __LINE__);
         ERR_add_error_data(2, "DSO not loadable ", zorvel_config.lib);
         zorvel_log(LOG_ERR, "load DSO, , DSO not loadable %s", zorvel_config.lib);
+        if (reason[0] != '\0') {
+            zorvel_put_error(ERR_LIB_ENGINE, ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, __LINE__);
+            ERR_add_error_data(1, reason);
+            zorvel_log(LOG_ERR, "load DSO, %s", reason);
+        }
         return 0;
     }
     return 1;
@@ -89,7 +102,9 @@ int zorvel_load_pflist(void)
         return 0;
     }
     zorvel_p11.pZorvelFunctionList = nullptr;
+    zorvel_token_enter();
     CK_RV rv = entry(&zorvel_p11.pZorvelFunctionList);
+    zorvel_token_leave();
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetZorvelFunctionList=0x", rv);
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList failed with 0x%08X", ZORVEL_HEX32(rv));
@@ -103,7 +118,9 @@ int zorvel_load_pflist(void)
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList gave no usable list");
         return 0;
     }
+    zorvel_token_enter();
     rv = vendor->C_GetFunctionList(&zorvel_p11.pFunctionList);
+    zorvel_token_leave();
     if (rv != CKR_OK) {
         zorvel_p11.pFunctionList = nullptr;
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_GetFunctionList=0x", rv);
@@ -131,7 +148,9 @@ int zorvel_initialize(void)
         zorvel_log(LOG_ERR, "initialize, no function pointers loaded");
         return 0;
     }
+    zorvel_token_enter();
     CK_RV rv = zorvel_p11.pZorvelFunctionList->C_Initialize(zorvel_pre_config);
+    zorvel_token_leave();
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize=0x", rv);
         zorvel_log(LOG_ERR, "initialize, C_Initialize failed with 0x%08X", ZORVEL_HEX32(rv));
@@ -200,12 +219,9 @@ int zorvel_destroy_engine(ENGINE *)
 
 void zorvel_unbind_areas(void)
 {
-    if (zorvel_unbind_rsa)
-        zorvel_unbind_rsa();
-    if (zorvel_unbind_digests)
-        zorvel_unbind_digests();
-    if (zorvel_unbind_pkey_methods)
-        zorvel_unbind_pkey_methods();
+    zorvel_unbind_rsa();
+    zorvel_unbind_digests();
+    zorvel_unbind_pkey_methods();
 }
 
 int zorvel_ctrl_engine(ENGINE *, int cmd, long, void *, void (*)(void))

@@ -9,11 +9,19 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <openssl/bio.h>
 
 #include "e_zorvel_internal.h"
 
 namespace {
+
+/*
+ * Held around every call of the C library's syslog functions (setlogmask included), so
+ * that a fork never happens while an engine thread holds the C library's syslog lock.
+ */
+pthread_mutex_t log_lock = PTHREAD_MUTEX_INITIALIZER;
 
 int zorvel_thread_id(void)
 {
@@ -26,44 +34,80 @@ int zorvel_log_enabled(int priority)
     return (setlogmask(0) & LOG_MASK(LOG_PRI(priority))) != 0;
 }
 
+/* syslog under the log lock. */
+void zorvel_syslog_line(int priority, const char *line)
+{
+    pthread_mutex_lock(&log_lock);
+    syslog(priority, "%s", line);
+    pthread_mutex_unlock(&log_lock);
+}
+
+/* Formats one line (outside the log lock, so that threads format at once) and writes it. */
+void zorvel_write_line(int priority, const char *format, va_list args)
+{
+    char line[512];
+    int prefix = std::snprintf(line, sizeof line, "eZorvel(%i) ", zorvel_thread_id());
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(line + prefix, sizeof line - prefix, format, args);
+    if (length >= 0 && static_cast<size_t>(length) < sizeof line - prefix) {
+        zorvel_syslog_line(priority, line);
+    } else if (length >= 0) {
+        /* Longer than the stack buffer (a long path): format again into one that fits. */
+        size_t size = static_cast<size_t>(prefix) + static_cast<size_t>(length) + 1;
+        char *longer = static_cast<char *>(std::malloc(size));
+        if (longer == nullptr) {
+            zorvel_syslog_line(priority, line);
+        } else {
+            std::snprintf(longer, size, "%.*s", prefix, line);
+            std::vsnprintf(longer + prefix, size - prefix, format, again);
+            zorvel_syslog_line(priority, longer);
+            std::free(longer);
+        }
+    }
+    va_end(again);
+}
+
 }  // namespace
 
 void zorvel_open_log(void)
 {
+    pthread_mutex_lock(&log_lock);
     openlog(nullptr, LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);
+    pthread_mutex_unlock(&log_lock);
+}
+
+void zorvel_set_log_mask(int mask)
+{
+    pthread_mutex_lock(&log_lock);
+    setlogmask(mask);
+    pthread_mutex_unlock(&log_lock);
+}
+
+void zorvel_log_before_fork(void)
+{
+    pthread_mutex_lock(&log_lock);
+}
+
+void zorvel_log_after_fork(int child)
+{
+    if (child)
+        pthread_mutex_init(&log_lock, nullptr);
+    else
+        pthread_mutex_unlock(&log_lock);
 }
 
 void zorvel_log(int priority, const char *format, ...)
 {
-    if (!zorvel_log_enabled(priority))
+    pthread_mutex_lock(&log_lock);
+    int enabled = zorvel_log_enabled(priority);
+    pthread_mutex_unlock(&log_lock);
+    if (!enabled)
         return;
-
-    char line[512];
-    int prefix = std::snprintf(line, sizeof line, "eZorvel(%i) ", zorvel_thread_id());
     va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(line + prefix, sizeof line - prefix, format, args);
+    zorvel_write_line(priority, format, args);
     va_end(args);
-    if (length < 0)
-        return;
-    if (static_cast<size_t>(length) < sizeof line - prefix) {
-        syslog(priority, "%s", line);
-        return;
-    }
-
-    /* Longer than the stack buffer (a long path): format again into one that fits. */
-    size_t size = static_cast<size_t>(prefix) + static_cast<size_t>(length) + 1;
-    char *longer = static_cast<char *>(std::malloc(size));
-    if (longer == nullptr) {
-        syslog(priority, "%s", line);
-        return;
-    }
-    std::snprintf(longer, size, "%.*s", prefix, line);
-    va_start(args, format);
-    std::vsnprintf(longer + prefix, size - prefix, format, args);
-    va_end(args);
-    syslog(priority, "%s", longer);
-    std::free(longer);
 }
 
 void zorvel_print_stderr(const char *format, ...)

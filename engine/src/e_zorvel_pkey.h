@@ -6,7 +6,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-// Binding registers these through the bind hooks of e_zorvel_internal.h.
+// Binding registers these through the bind functions of e_zorvel_internal.h.
 
 // ENGINE pkey-method selector: the RSA key method for EVP_PKEY_RSA.
 int zorvel_pkey_methods(ENGINE *e, EVP_PKEY_METHOD **pmeth, const int **nids, int nid);

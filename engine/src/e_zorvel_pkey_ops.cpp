@@ -23,6 +23,11 @@ namespace {
 // OpenSSL's RSA_R_DIGEST_TOO_BIG_FOR_RSA_KEY, reported under the engine's library.
 constexpr int kDigestTooBigForKey = 112;
 
+// The DigestInfo encoding's failures are reported as OpenSSL's own RSA_sign reports them:
+// under ERR_LIB_RSA with function RSA_F_RSA_SIGN (117 in OpenSSL 1; OpenSSL 3 keeps
+// function names only, and records this one).
+const char kRsaSign[] = "RSA_sign";
+
 // The RSA key of the context and its parameters, mirrored for the length of one
 // operation. The key is taken first: for a provider key OpenSSL may create and free a
 // context of this method on the way, which must not disturb the mirror.
@@ -125,11 +130,13 @@ bool verify_on_token(int function, const token_texts &texts, zorvel_ctx *ctx, CK
         return report_token_failure(function, texts, CKR_GENERAL_ERROR, ZORVEL_STEP_INIT);
     zorvel_enter_mutex();
     zorvel_token_op_step failed = ZORVEL_STEP_INIT;
+    zorvel_token_enter();
     CK_RV rv = f->C_VerifyInit(ctx->session, m, key);
     if (rv == CKR_OK) {
         failed = ZORVEL_STEP_OPERATION;
         rv = f->C_Verify(ctx->session, const_cast<CK_BYTE_PTR>(data), dataLen, const_cast<CK_BYTE_PTR>(sig), sigLen);
     }
+    zorvel_token_leave();
     zorvel_leave_mutex();
     return rv == CKR_OK || report_token_failure(function, texts, rv, failed);
 }
@@ -147,13 +154,13 @@ int operation_check(EVP_PKEY_CTX *ctx, int function, const char *line)
     zorvel_log(LOG_DEBUG, "%s", line);
     zorvel_log(LOG_DEBUG, "RSA pkey check");
     if (ctx == nullptr) {
-        ERR_ZORVEL_error(function, ZORVEL_R_INVALID_VALUE, __LINE__);
+        ZORVEL_REPORT(function, ZORVEL_R_INVALID_VALUE);
         zorvel_log(LOG_ERR, "RSA pkey check, NULL EVP_PKEY context");
         return 0;
     }
     EVP_PKEY *pkey = EVP_PKEY_CTX_get0_pkey(ctx);
     if (pkey == nullptr || EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) {
-        ERR_ZORVEL_error(function, ZORVEL_R_INVALID_VALUE, __LINE__);
+        ZORVEL_REPORT(function, ZORVEL_R_INVALID_VALUE);
         zorvel_log(LOG_ERR, "RSA pkey check, NULL RSA key in EVP_PKEY context");
         return 0;
     }
@@ -163,7 +170,7 @@ int operation_check(EVP_PKEY_CTX *ctx, int function, const char *line)
 // The operation's key and parameters could not be had (no memory for the key copy).
 int no_key(int function, const char *what)
 {
-    ERR_ZORVEL_error(function, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+    ZORVEL_REPORT(function, ZORVEL_R_OUT_OF_MEMORY);
     zorvel_log(LOG_ERR, "%s, out of mem", what);
     return 0;
 }
@@ -171,7 +178,7 @@ int no_key(int function, const char *what)
 // An output buffer smaller than the modulus: refused before the token is called.
 int output_too_small(int function, const char *what, size_t capacity, size_t k)
 {
-    ERR_ZORVEL_error(function, ZORVEL_R_INVALID_VALUE, __LINE__);
+    ZORVEL_REPORT(function, ZORVEL_R_INVALID_VALUE);
     zorvel_log(LOG_ERR, "%s, output buffer of %zu bytes, %zu needed", what, capacity, k);
     return 0;
 }
@@ -179,7 +186,7 @@ int output_too_small(int function, const char *what, size_t capacity, size_t k)
 // Input longer than the modulus: refused before any token call.
 int input_too_long(int function, const char *what, size_t k, size_t len)
 {
-    ERR_ZORVEL_error(function, ZORVEL_R_INVALID_VALUE, __LINE__);
+    ZORVEL_REPORT(function, ZORVEL_R_INVALID_VALUE);
     zorvel_log(LOG_ERR, "%s, modulusLen %zu dataLen %zu", what, k, len);
     return 0;
 }
@@ -209,7 +216,7 @@ CK_OBJECT_HANDLE public_token_object(zorvel_ctx *ctx, RSA *rsa, const char *what
 
 int no_token_object(int function, const char *what)
 {
-    ERR_ZORVEL_error(function, ZORVEL_R_KEY_HANDLE_NOT_FOUND, __LINE__);
+    ZORVEL_REPORT(function, ZORVEL_R_KEY_HANDLE_NOT_FOUND);
     zorvel_log(LOG_ERR, "%s, invalid object handle 0", what);
     return 0;
 }
@@ -231,28 +238,29 @@ bool digest_info_on_token(zorvel_ctx *ctx, int op, RSA *rsa, CK_OBJECT_HANDLE ha
     case ZORVEL_DIGEST_INFO_OK:
         break;
     case ZORVEL_DIGEST_INFO_UNKNOWN_ALGORITHM:
-        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_UNKNOWN_ALGORITHM_TYPE, __LINE__);
+        zorvel_put_library_error(ERR_LIB_RSA, kRsaSign, RSA_R_UNKNOWN_ALGORITHM_TYPE, __LINE__);
         zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown algorithm type");
         return false;
     case ZORVEL_DIGEST_INFO_UNKNOWN_OID:
-        zorvel_put_error(ERR_LIB_RSA, F, RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD, __LINE__);
+        zorvel_put_library_error(ERR_LIB_RSA, kRsaSign, RSA_R_THE_ASN1_OBJECT_IDENTIFIER_IS_NOT_KNOWN_FOR_THIS_MD,
+                                 __LINE__);
         zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, unknown Alg. OID");
         return false;
     case ZORVEL_DIGEST_INFO_NO_MEMORY:
-        ERR_ZORVEL_error(F, ERR_R_MALLOC_FAILURE, __LINE__);
+        ZORVEL_REPORT(F, ERR_R_MALLOC_FAILURE);
         zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, out of mem");
         return false;
     }
     zorvel_buffer encoding(der, derLen);
     OPENSSL_clear_free(der, derLen);
     if (!encoding.ok()) {
-        ERR_ZORVEL_error(F, ERR_R_MALLOC_FAILURE, __LINE__);
+        ZORVEL_REPORT(F, ERR_R_MALLOC_FAILURE);
         zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, out of mem");
         return false;
     }
     // PKCS#1 v1.5 block type 1 needs 11 bytes beside the encoding.
     if (encoding.size() + 10 >= k) {
-        ERR_ZORVEL_error(F, kDigestTooBigForKey, __LINE__);
+        ZORVEL_REPORT(F, kDigestTooBigForKey);
         zorvel_log(LOG_ERR, "RSA pkey op with DigestInfo, digest too large for this key");
         return false;
     }
@@ -265,11 +273,29 @@ bool digest_info_on_token(zorvel_ctx *ctx, int op, RSA *rsa, CK_OBJECT_HANDLE ha
                            qlen);
 }
 
-// Signs (op 1: p the signature buffer, plen its capacity and length, q the digest) or
-// verifies (op 0: p the digest, plen its length, q the signature) the DigestInfo of a
-// digest with CKM_RSA_PKCS, so that the token does not hash the digest again.
-int op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, size_t *plen,
-                        const unsigned char *q, size_t qlen)
+const int kGoOn = -1;
+
+// The opening encryption and decryption share: the key, the input's length against the
+// modulus and the size query. kGoOn, or the operation's result.
+int crypt_opening(int function, const char *what, const operation &op, const unsigned char *out, size_t *outlen,
+                  size_t inlen)
+{
+    if (!op.ok())
+        return no_key(function, what);
+    const size_t k = op.k();
+    if (inlen > k)
+        return input_too_long(function, what, k, inlen);
+    if (out == nullptr) {
+        *outlen = k;
+        return 1;
+    }
+    return kGoOn;
+}
+
+} // namespace
+
+int zorvel_rsa_pkey_op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, size_t *plen,
+                                        const unsigned char *q, size_t qlen)
 {
     const int F = ZORVEL_F_RSA_PRIVATE_SIGN;
     const size_t k = static_cast<size_t>(RSA_size(rsa));
@@ -280,7 +306,7 @@ int op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, siz
     const unsigned char *digest = op ? q : p;
     size_t digestLen = op ? qlen : *plen;
     if (!zorvel_check_data_len_for_hash(static_cast<int>(digestLen))) {
-        ERR_ZORVEL_error(F, ZORVEL_R_INVALID_HASH_LENGTH, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_INVALID_HASH_LENGTH);
         zorvel_log(LOG_DEBUG, "RSA pkey op with DigestInfo, invalid data length %zu", digestLen);
         return 0;
     }
@@ -297,8 +323,6 @@ int op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, siz
     clear_input_copy();
     return 1;
 }
-
-} // namespace
 
 int zorvel_rsa_pkey_sign_init(EVP_PKEY_CTX *ctx)
 {
@@ -336,7 +360,7 @@ int zorvel_rsa_pkey_sign(EVP_PKEY_CTX *pctx, unsigned char *sig, size_t *siglen,
     if (tbslen > k)
         return input_too_long(F, "RSA pkey sign", k, tbslen);
     if (!zorvel_check_data_len_for_hash(static_cast<int>(tbslen))) {
-        ERR_ZORVEL_error(F, ZORVEL_R_INVALID_HASH_LENGTH, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_INVALID_HASH_LENGTH);
         zorvel_log(LOG_ERR, "RSA pkey sign, invalid data length (%zu) for hash type", tbslen);
         return 0;
     }
@@ -360,7 +384,7 @@ int zorvel_rsa_pkey_sign(EVP_PKEY_CTX *pctx, unsigned char *sig, size_t *siglen,
             clear_input_copy();
             zorvel_dsig_data = static_cast<unsigned char *>(OPENSSL_memdup(tbs, tbslen ? tbslen : 1));
             if (zorvel_dsig_data == nullptr) {
-                ERR_ZORVEL_error(F, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+                ZORVEL_REPORT(F, ZORVEL_R_OUT_OF_MEMORY);
                 return 0;
             }
             zorvel_dsig_data_len = static_cast<int>(tbslen);
@@ -372,7 +396,7 @@ int zorvel_rsa_pkey_sign(EVP_PKEY_CTX *pctx, unsigned char *sig, size_t *siglen,
         }
         zorvel_log(LOG_DEBUG, "RSA pkey must use DigestInfo");
     }
-    return op_with_digest_info(ctx, 1, op.rsa(), sig, siglen, tbs, tbslen);
+    return zorvel_rsa_pkey_op_with_digest_info(ctx, 1, op.rsa(), sig, siglen, tbs, tbslen);
 }
 
 int zorvel_rsa_pkey_verify(EVP_PKEY_CTX *pctx, const unsigned char *sig, size_t siglen, const unsigned char *tbs,
@@ -388,7 +412,7 @@ int zorvel_rsa_pkey_verify(EVP_PKEY_CTX *pctx, const unsigned char *sig, size_t 
         return no_key(F, "RSA pkey verify");
     CK_OBJECT_HANDLE handle = public_token_object(ctx, op.rsa(), "RSA pkey verify");
     if (!zorvel_check_data_len_for_hash(static_cast<int>(tbslen))) {
-        ERR_ZORVEL_error(F, ZORVEL_R_INVALID_HASH_LENGTH, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_INVALID_HASH_LENGTH);
         zorvel_log(LOG_ERR, "RSA pkey verify, invalid data length (%zu) for hash type", tbslen);
         return 0;
     }
@@ -408,7 +432,7 @@ int zorvel_rsa_pkey_verify(EVP_PKEY_CTX *pctx, const unsigned char *sig, size_t 
         }
         zorvel_log(LOG_DEBUG, "RSA pkey must use DigestInfo");
     }
-    return op_with_digest_info(ctx, 0, op.rsa(), const_cast<unsigned char *>(tbs), &tbslen, sig, siglen);
+    return zorvel_rsa_pkey_op_with_digest_info(ctx, 0, op.rsa(), const_cast<unsigned char *>(tbs), &tbslen, sig, siglen);
 }
 
 int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outlen, const unsigned char *in,
@@ -420,15 +444,10 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     if (ctx == nullptr)
         return 0;
     operation op(pctx);
-    if (!op.ok())
-        return no_key(F, "RSA pkey encrypt");
+    const int opening = crypt_opening(F, "RSA pkey encrypt", op, out, outlen, inlen);
+    if (opening != kGoOn)
+        return opening;
     const size_t k = op.k();
-    if (inlen > k)
-        return input_too_long(F, "RSA pkey encrypt", k, inlen);
-    if (out == nullptr) {
-        *outlen = k;
-        return 1;
-    }
     if (*outlen < k)
         return output_too_small(F, "RSA pkey encrypt", *outlen, k);
 
@@ -436,7 +455,7 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     if (handle == 0) {
         if (zorvel_rsa_soft_encrypt(op.rsa(), out, outlen, in, inlen))
             return 1;
-        ERR_ZORVEL_error(F, ZORVEL_R_UNSUPPORTED_PADDING, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_UNSUPPORTED_PADDING);
         zorvel_log(LOG_ERR, "RSA pkey encrypt, software encryption failed");
         return 0;
     }
@@ -447,7 +466,7 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     const bool raw = mech.get()->mechanism == CKM_RSA_X_509;
     zorvel_buffer data(raw ? k : inlen);
     if (!data.ok()) {
-        ERR_ZORVEL_error(F, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_OUT_OF_MEMORY);
         zorvel_log(LOG_ERR, "RSA pkey encrypt, out of mem");
         return 0;
     }
@@ -468,15 +487,10 @@ int zorvel_rsa_pkey_decrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     if (ctx == nullptr)
         return 0;
     operation op(pctx);
-    if (!op.ok())
-        return no_key(F, "RSA pkey decrypt");
+    const int opening = crypt_opening(F, "RSA pkey decrypt", op, out, outlen, inlen);
+    if (opening != kGoOn)
+        return opening;
     const size_t k = op.k();
-    if (inlen > k)
-        return input_too_long(F, "RSA pkey decrypt", k, inlen);
-    if (out == nullptr) {
-        *outlen = k;
-        return 1;
-    }
     CK_OBJECT_HANDLE handle = token_object(ctx, op.rsa(), 1, "RSA pkey decrypt");
     if (handle == 0)
         return no_token_object(F, "RSA pkey decrypt");
@@ -489,7 +503,7 @@ int zorvel_rsa_pkey_decrypt(EVP_PKEY_CTX *pctx, unsigned char *out, size_t *outl
     const bool useScratch = *outlen < k;
     zorvel_buffer scratch(useScratch ? k : 0);
     if (!data.ok() || !scratch.ok()) {
-        ERR_ZORVEL_error(F, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_OUT_OF_MEMORY);
         zorvel_log(LOG_ERR, "RSA pkey decrypt, out of mem");
         return 0;
     }
@@ -515,13 +529,13 @@ int zorvel_rsa_pkey_keygen(EVP_PKEY_CTX *pctx, EVP_PKEY *pkey)
     if (p == nullptr)
         return 0;
     if (p->pubExp == nullptr && BN_dec2bn(&p->pubExp, "65537") == 0) {
-        ERR_ZORVEL_error(F, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_OUT_OF_MEMORY);
         zorvel_log(LOG_ERR, "RSA pkey keygen, out of mem");
         return 0;
     }
     RSA *rsa = RSA_new();
     if (rsa == nullptr) {
-        ERR_ZORVEL_error(F, ZORVEL_R_OUT_OF_MEMORY, __LINE__);
+        ZORVEL_REPORT(F, ZORVEL_R_OUT_OF_MEMORY);
         zorvel_log(LOG_ERR, "RSA pkey keygen, out of mem");
         return 0;
     }

@@ -4,8 +4,11 @@
 #include <cstddef>
 
 #include <openssl/evp.h>
+#include <openssl/rsa.h>
 
 #include <pkcs11.h>
+
+#include "e_zorvel_internal.h"
 
 int zorvel_rsa_pkey_init(EVP_PKEY_CTX *ctx);
 int zorvel_rsa_pkey_copy(EVP_PKEY_CTX *dst, const EVP_PKEY_CTX *src);
@@ -28,6 +31,12 @@ int zorvel_rsa_pkey_encrypt(EVP_PKEY_CTX *ctx, unsigned char *out, size_t *outle
 int zorvel_rsa_pkey_decrypt_init(EVP_PKEY_CTX *ctx);
 int zorvel_rsa_pkey_decrypt(EVP_PKEY_CTX *ctx, unsigned char *out, size_t *outlen, const unsigned char *in,
                             size_t inlen);
+
+// Signs (op 1: p the signature buffer, plen its capacity and length, q the digest) or
+// verifies (op 0: p the digest, plen its length, q the signature) the DigestInfo of a
+// digest with CKM_RSA_PKCS, so that the token does not hash the digest again; 1 or 0.
+int zorvel_rsa_pkey_op_with_digest_info(zorvel_ctx *ctx, int op, RSA *rsa, unsigned char *p, size_t *plen,
+                                        const unsigned char *q, size_t qlen);
 
 // 1 when len suits the running operation's digest; logs the check.
 int zorvel_check_data_len_for_hash(int len);

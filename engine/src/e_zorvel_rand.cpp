@@ -27,7 +27,9 @@ int zorvel_rand(unsigned char *buf, int num)
     if (count != count_check::go_on)
         return count == count_check::nothing_to_do;
     zorvel_enter_mutex();
+    zorvel_token_enter();
     CK_RV rv = zorvel_p11.pFunctionList->C_GenerateRandom(ctx->session, buf, static_cast<CK_ULONG>(num));
+    zorvel_token_leave();
     zorvel_leave_mutex();
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_F_RAND, ZORVEL_R_PKCS11_ERROR, "C_GenerateRandom=0x", rv);
@@ -54,7 +56,9 @@ int zorvel_seed(const void *buf, int num)
         return 0;
     }
     zorvel_enter_mutex();
+    zorvel_token_enter();
     CK_RV rv = zorvel_p11.pFunctionList->C_SeedRandom(ctx->session, copy, static_cast<CK_ULONG>(num));
+    zorvel_token_leave();
     zorvel_leave_mutex();
     OPENSSL_clear_free(copy, static_cast<size_t>(num));
     if (rv != CKR_OK) {

@@ -39,8 +39,10 @@ CK_RV zorvel_token_op(zorvel_token_op_kind kind, CK_SESSION_HANDLE session, CK_M
     const CK_ULONG capacity = *outLen;
 
     zorvel_enter_mutex();
+    zorvel_token_enter();
     CK_RV rv = call.init(session, mechanism, key);
     if (rv != CKR_OK) {
+        zorvel_token_leave();
         zorvel_leave_mutex();
         *failedStep = ZORVEL_STEP_INIT;
         return rv;
@@ -58,6 +60,7 @@ CK_RV zorvel_token_op(zorvel_token_op_kind kind, CK_SESSION_HANDLE session, CK_M
         rv = CKR_BUFFER_TOO_SMALL;
         *outLen = capacity;
     }
+    zorvel_token_leave();
     zorvel_leave_mutex();
     if (rv != CKR_OK)
         *failedStep = ZORVEL_STEP_OPERATION;

@@ -88,29 +88,71 @@ TEST_F(BindTest, RefusesAnyOtherIdWithoutFurtherLogging)
     }
 }
 
-TEST_F(BindTest, FailsWithoutARequiredKeyAndStopsAtIt)
+// A setting that is missing, of another type or out of range refuses the configuration
+// with one line on standard error and one in syslog naming it; the lines read before it
+// are logged as ever, and reading stops at it.
+TEST_F(BindTest, RefusesAMissingOrMistypedSettingNamingIt)
 {
-    struct missing_key_case {
-        const char *key;
+    struct setting_case {
         std::string config::*field;
-        const char *last_message;
+        const char *value;       // "" removes the setting
+        const char *problem;
+        const char *last_line;   // the binding's last line before the refusal
     };
-    const missing_key_case cases[] = {
-        {"lib", &config::lib, "set config file ./usr/local/zorvel/etc/zorvel.cfg"},
-        {"user_pin", &config::user_pin, "set SO " ZORVEL_FAKE_TOKEN},
-        {"slotId", &config::slot_id, "set pin ****"},
+    const std::string slot = "zorvel.openssl.slotId: ";
+    const setting_case cases[] = {
+        {&config::lib, "", "zorvel.openssl.lib: missing, expected string", "set config file "},
+        {&config::user_pin, "", "zorvel.openssl.user_pin: missing, expected string", "set SO " ZORVEL_FAKE_TOKEN},
+        {&config::slot_id, "", "zorvel.openssl.slotId: missing, expected int", "set pin ****"},
+        {&config::lib, "5", "zorvel.openssl.lib: found int, expected string", "set SO n/a"},
+        {&config::user_pin, "1234", "zorvel.openssl.user_pin: found int, expected string", "set pin n/a"},
+        {&config::slot_id, "\"abc\"", "zorvel.openssl.slotId: found string, expected int", "set pin ****"},
+        {&config::slot_id, "\"0\"", "zorvel.openssl.slotId: found string, expected int", "set pin ****"},
+        {&config::slot_id, "0.5", "zorvel.openssl.slotId: found float, expected int", "set pin ****"},
+        {&config::slot_id, "true", "zorvel.openssl.slotId: found bool, expected int", "set pin ****"},
+        {&config::slot_id, "-1", "zorvel.openssl.slotId: -1 outside 0..4294967295", "set pin ****"},
+        {&config::slot_id, "4294967296L", "zorvel.openssl.slotId: 4294967296 outside 0..4294967295", "set pin ****"},
+        {&config::openssl_extra, "enableDigest = \"yes\";", "zorvel.openssl.enableDigest: found string, expected bool",
+         "set slotId 0"},
+        {&config::openssl_extra, "enableRSA = 1;", "zorvel.openssl.enableRSA: found int, expected bool",
+         "set slotId 0"},
+        {&config::openssl_extra, "enableRand = true; deferredInit = 0;",
+         "zorvel.openssl.deferredInit: found int, expected bool", "set enable rand 1"},
+        {&config::openssl_extra, "enableTrcLvl = \"on\";", "zorvel.openssl.enableTrcLvl: found string, expected bool",
+         "set slotId 0"},
+        {&config::log, "trace_level = \"high\";", "zorvel.log.trace_level: found string, expected int",
+         "set slotId 0"},
     };
-    for (const missing_key_case &c : cases) {
+    const std::string path = config_path(config_place::first);
+    for (const setting_case &c : cases) {
         syslog_capture::reset();
         config cfg = fake_token_config();
-        cfg.*c.field = "";
+        cfg.*c.field = c.value;
         write_config(cfg.text());
         testing::internal::CaptureStderr();
-        EXPECT_EQ(load_engine(), nullptr) << c.key;
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.key;
-        ASSERT_FALSE(log_messages().empty());
-        EXPECT_EQ(log_messages().back(), c.last_message) << c.key;
+        EXPECT_EQ(load_engine(), nullptr) << c.problem;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), path + ": " + c.problem + "\n");
+        std::vector<std::string> lines = log_messages();
+        ASSERT_GE(lines.size(), 2U) << c.problem;
+        EXPECT_EQ(lines.back(), std::string("init config, ") + c.problem);
+        EXPECT_EQ(lines[lines.size() - 2].rfind(c.last_line, 0), 0U) << lines[lines.size() - 2];
     }
+
+    syslog_capture::reset();
+    write_config("");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load_engine(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), path + ": zorvel.openssl.lib: missing, expected string\n");
+}
+
+// The slot is a 32-bit unsigned number: the largest one needs libconfig's L suffix.
+TEST_F(BindTest, ReadsTheLargestSlotIdAsInt64)
+{
+    config cfg = fake_token_config();
+    cfg.slot_id = "4294967295L";
+    ASSERT_NE(bind(cfg), nullptr);
+    EXPECT_TRUE(logged("set slotId 4294967295"));
+    EXPECT_EQ(static_cast<zorvel_config_st *>(engine_symbol("zorvel_config"))->slotId, 4294967295U);
 }
 
 TEST_F(BindTest, ReadsTheFirstFileThatParsesAndReportsEachThatDoesNot)
@@ -152,33 +194,6 @@ TEST_F(BindTest, ReadsTheFirstFileThatParsesAndReportsEachThatDoesNot)
         EXPECT_STREQ(*static_cast<char **>(engine_symbol("zorvel_pre_config")), c.read) << c.name;
         release();
     }
-}
-
-TEST_F(BindTest, LibGivenAsNumberBindsButInitFailsUnderTheEngineLibrary)
-{
-    config cfg = fake_token_config();
-    cfg.lib = "5";
-    ASSERT_NE(bind(cfg), nullptr);
-    EXPECT_TRUE(logged("set SO n/a"));
-
-    ERR_clear_error();
-    EXPECT_EQ(init(), 0);
-    EXPECT_TRUE(logged("load DSO, no so file"));
-    std::vector<error_entry> errors = take_errors();
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors[0].lib, ERR_LIB_ENGINE);
-    EXPECT_EQ(errors[0].reason, ZORVEL_R_ENGINE_ERROR);
-    EXPECT_EQ(errors[0].function, "ZORVEL_INIT");
-    EXPECT_EQ(errors[0].file, "src/e_zorvel");
-    EXPECT_EQ(errors[0].data, "");
-}
-
-TEST_F(BindTest, PinGivenAsNumberIsLoggedAsNotAvailable)
-{
-    config cfg = fake_token_config();
-    cfg.user_pin = "1234";
-    ASSERT_NE(bind(cfg), nullptr);
-    EXPECT_TRUE(logged("set pin n/a"));
 }
 
 TEST_F(BindTest, SwitchesAreLoggedAsRead)
@@ -323,7 +338,7 @@ TEST_F(BindTest, BindsAgainAfterDestroyWithTheNewConfiguration)
     ASSERT_NE(bind(cfg), nullptr);
     EXPECT_TRUE(logged("initialized mutex"));
     EXPECT_TRUE(logged("set slotId 9"));
-    EXPECT_EQ(static_cast<zorvel_config_st *>(engine_symbol("zorvel_config"))->slotId, 9);
+    EXPECT_EQ(static_cast<zorvel_config_st *>(engine_symbol("zorvel_config"))->slotId, 9U);
     // The library code obtained the first time stays, and its strings are loaded again.
     EXPECT_EQ(engine_library_of_failed_init(engine.get()), lib);
     EXPECT_STREQ(ERR_reason_error_string(ERR_PACK(lib, 0, ZORVEL_R_ENGINE_ERROR)), "engine error");

@@ -107,6 +107,34 @@ for md in md5 sha1 sha224 sha256 sha384 sha512; do
 \"\$(openssl dgst -$md -r data.bin | cut -d' ' -f1)\" ]"
 done
 
+# TLS with the key on the token and the token's digests (the handshake keeps its transcript
+# digest running, and copies it, while it signs): s_server through the engine, s_client
+# in software, on 127.0.0.1 only; the server serves one connection and stops by itself.
+tls_handshake() { # tls_handshake VERSION [CLIENT OPTIONS...]
+  local version="$1"; shift
+  rm -f server.out
+  timeout 30 openssl s_server "${E[@]}" -keyform engine -key key.pem -cert pkcs1.pem -accept 127.0.0.1:0 \
+    -naccept 1 -www >server.out 2>&1 &
+  local server=$! port="" i
+  for i in $(seq 100); do
+    port="$(sed -n 's/^ACCEPT 127\.0\.0\.1:\([0-9]*\)$/\1/p' server.out)"
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { cat server.out; kill "$server" 2>/dev/null; return 1; }
+  local out
+  out="$(printf 'GET / HTTP/1.0\r\n\r\n' | timeout 30 openssl s_client -connect "127.0.0.1:$port" "-$version" \
+    -CAfile pkcs1.pem -verify_return_error -brief "$@" 2>&1)"
+  wait "$server"
+  local status=$?
+  echo "$out"; cat server.out
+  [ "$status" -eq 0 ] && grep -q "Verification: OK" <<<"$out" && grep -q "1 server accepts that finished" server.out &&
+    grep -q "Protocol version: $(sed 's/tls1_\(.\)/TLSv1.\1/' <<<"$version")" <<<"$out"
+}
+check tls1_2 tls_handshake tls1_2
+check tls1_2_pkcs1 tls_handshake tls1_2 -sigalgs RSA+SHA256
+check tls1_3 tls_handshake tls1_3
+
 check rand bash -c "openssl rand -engine zorvel -hex 32 2>/dev/null | grep -Eqx '[0-9a-f]{64}'"
 
 echo "$failures failed"

@@ -1,6 +1,6 @@
 /*
  * The engine's digests and random numbers against the stand-in token: results against
- * published digest values, the one-digest-at-a-time rule, contexts freed or copied
+ * published digest values, digests running at once, contexts freed or copied
  * mid-digest, and the random-number method's counts.
  */
 #include "rsa_engine_fixture.h"
@@ -11,6 +11,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -74,7 +75,8 @@ struct known_digest {
 };
 
 // Published values of the digest of "abc".
-const known_digest kAbc[] = {
+const int kSix = 6;
+const known_digest kAbc[kSix] = {
     {NID_md5, "900150983cd24fb0d6963f7d28e17f72"},
     {NID_sha1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
     {NID_sha224, "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7"},
@@ -122,23 +124,17 @@ TEST_F(EngineDigestTest, SelectorOffersTheSixDigests)
     EXPECT_EQ(mdc2, nullptr);
 }
 
-TEST_F(EngineDigestTest, SecondDigestFailsCleanlyWhileOneRuns)
+TEST_F(EngineDigestTest, DigestsRunAtOnceInOneThread)
 {
-    md_ctx_ptr first = started(NID_sha256);
-    update(first.get(), "a");
-
-    md_ctx_ptr second(EVP_MD_CTX_new());
-    EXPECT_EQ(EVP_DigestInit_ex(second.get(), md(NID_sha1), engine_), 0);
-    std::vector<error_entry> errors = engine_harness::take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_INIT_HASH", ZORVEL_R_PKCS11_ERROR,
-                          "digest already running for another context"))
-        << describe(errors);
-
-    update(first.get(), "bc");
-    EXPECT_EQ(finish(first.get()), kAbc[3].abc) << "the running digest is undisturbed";
-    second = started(NID_sha1);
-    update(second.get(), "abc");
-    EXPECT_EQ(finish(second.get()), kAbc[1].abc);
+    md_ctx_ptr ctxs[kSix];
+    for (int i = 0; i < kSix; ++i) {
+        ctxs[i] = started(kAbc[i].nid);
+        update(ctxs[i].get(), "a");
+    }
+    for (int i = kSix - 1; i >= 0; --i) {
+        update(ctxs[i].get(), "bc");
+        EXPECT_EQ(finish(ctxs[i].get()), kAbc[i].abc) << OBJ_nid2sn(kAbc[i].nid) << " " << drained_errors();
+    }
 }
 
 TEST_F(EngineDigestTest, ContextFreedMidDigestEndsIt)
@@ -152,15 +148,18 @@ TEST_F(EngineDigestTest, ContextFreedMidDigestEndsIt)
     EXPECT_EQ(finish(next.get()), kAbc[0].abc);
 }
 
-TEST_F(EngineDigestTest, ChildAfterForkIsNotBlockedByTheParentsRunningDigest)
+// The child replays an inherited running digest onto a session of its own; the parent's
+// digest is undisturbed.
+TEST_F(EngineDigestTest, ChildAfterForkCompletesTheInheritedDigestOnItsOwnSession)
 {
     md_ctx_ptr running = started(NID_sha256);
     update(running.get(), "a");
     EXPECT_EQ(engine_harness::in_child([&] {
                   md_ctx_ptr child = started(NID_sha1);
                   update(child.get(), "abc");
-                  EXPECT_EQ(finish(child.get()), kAbc[1].abc);
-                  running.reset(); // the parent's digest is not the child's to end
+                  EXPECT_EQ(finish(child.get()), kAbc[1].abc) << drained_errors();
+                  update(running.get(), "bc");
+                  EXPECT_EQ(finish(running.get()), kAbc[3].abc) << drained_errors();
                   md_ctx_ptr again = started(NID_md5);
                   update(again.get(), "abc");
                   EXPECT_EQ(finish(again.get()), kAbc[0].abc);
@@ -187,23 +186,49 @@ TEST_F(EngineDigestTest, UpdateOrFinalWithoutTheRunningDigestFails)
     ERR_clear_error();
     update(ctx.get(), "more", 0);
     std::vector<error_entry> errors = engine_harness::take_errors();
-    EXPECT_TRUE(has_error(errors, "ZORVEL_F_HASH", ZORVEL_R_PKCS11_ERROR, "context does not own the running digest"))
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_HASH", ZORVEL_R_PKCS11_ERROR, "no digest running in this context"))
         << describe(errors);
 }
 
-TEST_F(EngineDigestTest, CopySharesTheOneTokenDigest)
+// libssl copies its transcript digest for every Finished message: a copy is a digest of
+// its own, and so is a copy of the copy; the original goes on undisturbed.
+TEST_F(EngineDigestTest, CopyMidDigestIsAnIndependentDigest)
 {
     md_ctx_ptr original = started(NID_sha256);
-    update(original.get(), "ab");
+    update(original.get(), "a");
+    update(original.get(), "b");
     md_ctx_ptr copy(EVP_MD_CTX_new());
-    ASSERT_EQ(EVP_MD_CTX_copy_ex(copy.get(), original.get()), 1);
+    ASSERT_EQ(EVP_MD_CTX_copy_ex(copy.get(), original.get()), 1) << drained_errors();
+    md_ctx_ptr copyOfCopy(EVP_MD_CTX_new());
+    ASSERT_EQ(EVP_MD_CTX_copy_ex(copyOfCopy.get(), copy.get()), 1) << drained_errors();
+    update(original.get(), "x");
     update(copy.get(), "c");
-    EXPECT_EQ(finish(copy.get()), kAbc[3].abc);
-    EXPECT_EQ(finish(original.get()), "failed") << "the shared digest has ended";
-    engine_harness::take_errors();
-    md_ctx_ptr next = started(NID_sha224);
-    update(next.get(), "abc");
-    EXPECT_EQ(finish(next.get()), kAbc[2].abc);
+    EXPECT_EQ(finish(copy.get()), kAbc[3].abc) << drained_errors();
+    update(copyOfCopy.get(), "c");
+    EXPECT_EQ(finish(copyOfCopy.get()), kAbc[3].abc) << drained_errors();
+    EXPECT_EQ(finish(original.get()), "b2bdab4230154046ad0b7dfa830a9260caa5bd6ae230e582a2244ab4bf0b4ca5"); // "abx"
+}
+
+// The stand-in has no C_GetOperationState: a copy replays what the original was fed, which
+// is kept up to 1 MiB. Beyond it a copy fails cleanly and the original is undisturbed.
+TEST_F(EngineDigestTest, CopyReplaysUpToOneMebibyte)
+{
+    md_ctx_ptr original = started(NID_sha256);
+    update(original.get(), std::string(1024 * 1024, 'a'));
+    md_ctx_ptr copy(EVP_MD_CTX_new());
+    ASSERT_EQ(EVP_MD_CTX_copy_ex(copy.get(), original.get()), 1) << drained_errors();
+    update(copy.get(), "c");
+    EXPECT_EQ(finish(copy.get()), "be4c4bf5829b87611dc04ff389432174d632c85d564dd4a56284a9a782e54ccb");
+
+    update(original.get(), "b");
+    md_ctx_ptr refused(EVP_MD_CTX_new());
+    EXPECT_EQ(EVP_MD_CTX_copy_ex(refused.get(), original.get()), 0);
+    std::vector<error_entry> errors = engine_harness::take_errors();
+    EXPECT_TRUE(has_error(errors, "ZORVEL_F_HASH", ZORVEL_R_INVALID_VALUE,
+                          "digest copy, more than 1 MiB fed and no C_GetOperationState"))
+        << describe(errors);
+    update(original.get(), "c");
+    EXPECT_EQ(finish(original.get()), "4e46f2267f19a25e7bc2b39782869b272d1f98d014e9efe658cfa0c5bd4c150b");
 }
 
 TEST_F(EngineDigestTest, RandomBytesFromTheToken)
@@ -250,8 +275,9 @@ TEST_F(EngineDigestTest, DefaultRandomMethodServesRandBytes)
     ENGINE_unregister_RAND(engine_);
 }
 
-// No PIN (a number where the text belongs reads as none): no process context, so digests
-// and random numbers fail before any call of theirs reaches the token.
+// No PIN at login (binding refuses a configuration without one, so the test takes it
+// away after binding): no process context, so digests and random numbers fail before any
+// call of theirs reaches the token.
 class EngineWithoutLoginTest : public RsaEngineTest {
 protected:
     static void SetUpTestSuite()
@@ -259,8 +285,11 @@ protected:
         RsaEngineSettings settings;
         settings.enableDigest = true;
         settings.enableRand = true;
-        settings.user_pin = "0";
         load(settings);
+        zorvel_config_st *read = static_cast<zorvel_config_st *>(engine_harness::engine_symbol("zorvel_config"));
+        ASSERT_NE(read, nullptr);
+        OPENSSL_clear_free(read->user_pin, std::strlen(read->user_pin));
+        read->user_pin = nullptr;
     }
     static void TearDownTestSuite() { unload(); }
 };

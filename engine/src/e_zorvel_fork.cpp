@@ -1,0 +1,75 @@
+/*
+ * The token lock and the fork handlers. A fork while other threads are inside the engine
+ * must not leave the child a lock held by a thread it does not have: the engine lock,
+ * the token library's own locks (reached only through token calls) and the C library's
+ * syslog lock (reached only through the log lock). Before fork the handlers take all
+ * three of the engine's locks, in the order in which the engine nests them; the parent
+ * releases them, the child makes them fresh.
+ */
+#include <pthread.h>
+
+#include "e_zorvel_internal.h"
+
+namespace {
+
+/*
+ * Writers first: with eight threads always inside some token call a reader-first lock
+ * would never let the fork handler in. Non-recursive, so a thread never takes it twice.
+ */
+pthread_rwlock_t token_lock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
+
+int engine_lock_held = 0;
+bool installed = false;
+
+void fresh_token_lock(void)
+{
+    pthread_rwlockattr_t attr;
+    pthread_rwlockattr_init(&attr);
+    pthread_rwlockattr_setkind_np(&attr, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+    pthread_rwlock_init(&token_lock, &attr);
+    pthread_rwlockattr_destroy(&attr);
+}
+
+extern "C" void zorvel_before_fork(void)
+{
+    engine_lock_held = zorvel_lock_before_fork();
+    pthread_rwlock_wrlock(&token_lock);
+    zorvel_log_before_fork();
+}
+
+extern "C" void zorvel_after_fork_parent(void)
+{
+    zorvel_log_after_fork(0);
+    pthread_rwlock_unlock(&token_lock);
+    if (engine_lock_held)
+        zorvel_lock_after_fork(0);
+}
+
+/* The rwlock records its writer by thread id, which the child's one thread does not
+ * have: the child starts every lock afresh instead of unlocking it. */
+extern "C" void zorvel_after_fork_child(void)
+{
+    zorvel_log_after_fork(1);
+    fresh_token_lock();
+    if (engine_lock_held)
+        zorvel_lock_after_fork(1);
+}
+
+}  // namespace
+
+void zorvel_token_enter(void)
+{
+    pthread_rwlock_rdlock(&token_lock);
+}
+
+void zorvel_token_leave(void)
+{
+    pthread_rwlock_unlock(&token_lock);
+}
+
+void zorvel_fork_guard_install(void)
+{
+    /* The C library drops the handlers when this library is unloaded. */
+    if (!installed && pthread_atfork(zorvel_before_fork, zorvel_after_fork_parent, zorvel_after_fork_child) == 0)
+        installed = true;
+}
