@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs p11suite against the stand-in token library on this machine, from a fresh clone:
-# installs what is missing, builds the plain tree, provisions a fresh SoftHSM2 token in
-# build/suite-token, writes a data file of 40000 bytes there, and runs p11suite with the
-# token's user PIN and that file. It ends with the count of tests passed, of failures
-# listed in suite/standin-expected-failures.txt and of anything else, and exits 0 only
-# when nothing else failed. Extra arguments go to p11suite, for example
+# installs what is missing, builds the plain tree, provisions two fresh SoftHSM2 tokens in
+# build/suite-token (two, so that the multi-slot test has two slots), writes a data file of
+# 40000 bytes there, and runs p11suite with the tokens' user PIN and that file. It ends
+# with the count of tests passed, of failures listed in suite/standin-expected-failures.txt
+# and of anything else, and exits 0 only when nothing else failed. Extra arguments go to
+# p11suite, for example
 #
 #   scripts/run-suite.sh --gtest_filter='NOT_Initialized.*'
 #
@@ -19,7 +20,7 @@ root="$(cd "$here/.." && pwd)"
 
 token_dir="$root/build/suite-token"
 pin="${ZORVEL_USER_PIN:-1234}"
-settings="$("$here/provision-token.sh" --dir "$token_dir" --pin "$pin")"
+settings="$("$here/provision-token.sh" --dir "$token_dir" --tokens 2 --pin "$pin")"
 export "${settings?}" # SOFTHSM2_CONF=...
 
 # Deterministic pseudo-random bytes, the same on every run.

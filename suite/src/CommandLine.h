@@ -8,6 +8,12 @@
 extern char USER_PIN[256];
 extern CK_ULONG USER_PIN_LEN;
 
+// USER_PIN as the token's login takes it.
+inline CK_UTF8CHAR_PTR UserPin()
+{
+    return reinterpret_cast<CK_UTF8CHAR_PTR>(USER_PIN);
+}
+
 // Heap copy of the data file's path, or null without -f.
 extern char* g_DataFile;
 

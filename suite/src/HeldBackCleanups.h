@@ -5,13 +5,7 @@
 
 #include "libC_GTest_Fixture.h"
 
-// Destroys every object that the fixture session can find.
-#define CLEANUP_PARTITION_TEST(Fixture, TestName)                                              \
-    TEST_F(Fixture, TestName)                                                                  \
-    {                                                                                          \
-        ASSERT_EQ(CKR_OK, CleanupPartition());                                                 \
-    }
-
+CLEANUP_PARTITION_TEST(libC_GTest_P11_Multi, CleanUpPartition)
 CLEANUP_PARTITION_TEST(libC_GTest_AES, CleanupPartition)
 CLEANUP_PARTITION_TEST(libC_GTest_CAMELLIA, CleanupPartition)
 CLEANUP_PARTITION_TEST(libC_GTest_DH, CleanupPartition)

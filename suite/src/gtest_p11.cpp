@@ -17,6 +17,7 @@
 
 #include "NOT_Initialized.h"
 #include "libC_GTest_P11.h"
+#include "libC_GTest_P11_Multi.h"
 #include "libC_GTest_AES.h"
 #include "libC_GTest_CAMELLIA.h"
 #include "libC_GTest_DES3.h"
@@ -24,6 +25,9 @@
 #include "libC_GTest_EC.h"
 #include "libC_GTest_DSA.h"
 #include "libC_GTest_DH.h"
+#include "libC_GTest_ObjectManagement.h"
+#include "libC_GTest_Fallback.h"
+#include "libC_GTest_Sessions.h"
 #include "HeldBackCleanups.h"
 
 int main(int argc, char** argv)

@@ -201,6 +201,7 @@ void libC_GTest_Sessions::SetUpTestCase()
 {
     SetInitializeArgs();
     ASSERT_TRUE(IsCkrOk(C_GetFunctionList(&m_pFList)));
+    m_pFList = CheckedFunctionList(m_pFList);
     ASSERT_TRUE(IsCkrOk(Initialize(&initArgs)));
     ASSERT_TRUE(IsCkrOk(GetSlotList(CK_TRUE)));
     ASSERT_TRUE(IsCkrOk(GetMechanismList()));

@@ -257,6 +257,13 @@ private:
 #define ASSERT_MECHANISM_INFO(type, info)                                                      \
     ASSERT_TRUE(libC_GTest_P11::LookUpMechanismInfo((type), (info)))
 
+// A case's last test: every object the fixture session can find is destroyed.
+#define CLEANUP_PARTITION_TEST(Fixture, TestName)                                              \
+    TEST_F(Fixture, TestName)                                                                  \
+    {                                                                                          \
+        ASSERT_EQ(CKR_OK, CleanupPartition());                                                 \
+    }
+
 // The fixture of one test case. Its suite set-up and tear-down are defined with the fixture
 // code; the per-test SetUp and TearDown do nothing.
 #define ZORVEL_DECLARE_CASE_FIXTURE(Fixture)                                                   \

@@ -136,6 +136,7 @@ CK_RV closeSession(CK_SESSION_HANDLE hSession) {
     ActiveCall active;
     if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall session(hSession);
+    if (keepClosedSessionHook(library().faults, backendFunctions(), hSession)) return CKR_OK;
     const CK_RV rv = exchange(backendFunctions().C_CloseSession, hSession);
     if (rv == CKR_OK) library().sessions.remove(hSession);
     return rv;
@@ -158,6 +159,16 @@ CK_RV closeAllSessions(CK_SLOT_ID slotID) {
     const CK_RV rv = exchange(backendFunctions().C_CloseAllSessions, backendSlot);
     if (rv == CKR_OK) library().sessions.removeSlot(backendSlot);
     return rv;
+  });
+}
+
+CK_RV destroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
+  return guarded([&] {
+    ActiveCall active;
+    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    SessionCall session(hSession);
+    const CK_RV rv = exchange(backendFunctions().C_DestroyObject, hSession, hObject);
+    return readOnlyDestroyHook(library().faults, backendFunctions(), hSession, hObject, rv);
   });
 }
 
@@ -238,6 +249,7 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_CloseSession = closeSession;
   list.C_CloseAllSessions = closeAllSessions;
   list.C_GetSessionInfo = getSessionInfo;
+  list.C_DestroyObject = destroyObject;
   list.C_GenerateKey = generateKey;
   list.C_GenerateKeyPair = generateKeyPairWithDhConventions;
   list.C_WaitForSlotEvent = waitForSlotEvent;

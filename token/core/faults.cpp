@@ -15,6 +15,8 @@ struct FaultEntry {
 const FaultEntry kFaults[] = {
     {Fault::CorruptSignature, "corrupt-signature"},
     {Fault::CorruptCiphertext, "corrupt-ciphertext"},
+    {Fault::RoDestroy, "ro-destroy"},
+    {Fault::KeepClosedSession, "keep-closed-session"},
 };
 
 const FaultEntry *entryNamed(const std::string &name) {
@@ -63,6 +65,27 @@ void signatureHook(const FaultSwitches &faults, CK_BYTE_PTR signature, CK_ULONG 
 
 void ciphertextHook(const FaultSwitches &faults, CK_BYTE_PTR ciphertext, CK_ULONG length) {
   if (faults.on(Fault::CorruptCiphertext) && length > 0) ciphertext[0] ^= 0x01;
+}
+
+CK_RV readOnlyDestroyHook(const FaultSwitches &faults, const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session,
+                          CK_OBJECT_HANDLE object, CK_RV rv) {
+  if (!faults.on(Fault::RoDestroy) || rv != CKR_SESSION_READ_ONLY) return rv;
+  CK_SESSION_INFO info{};
+  if (module.C_GetSessionInfo(session, &info) != CKR_OK) return rv;
+  // The user's login belongs to the application, so the new session has it too.
+  CK_SESSION_HANDLE writer = CK_INVALID_HANDLE;
+  if (module.C_OpenSession(info.slotID, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &writer) != CKR_OK) {
+    return rv;
+  }
+  const CK_RV destroyed = module.C_DestroyObject(writer, object);
+  module.C_CloseSession(writer);
+  return destroyed;
+}
+
+bool keepClosedSessionHook(const FaultSwitches &faults, const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session) {
+  if (!faults.on(Fault::KeepClosedSession)) return false;
+  CK_SESSION_INFO info{};
+  return module.C_GetSessionInfo(session, &info) == CKR_OK;
 }
 
 }  // namespace zorvel::core

@@ -17,6 +17,8 @@ namespace zorvel::core {
 enum class Fault {
   CorruptSignature,   // corrupt-signature
   CorruptCiphertext,  // corrupt-ciphertext
+  RoDestroy,          // ro-destroy
+  KeepClosedSession,  // keep-closed-session
 };
 
 class FaultSwitches {
@@ -38,6 +40,16 @@ void signatureHook(const FaultSwitches &faults, CK_BYTE_PTR signature, CK_ULONG 
 // A ciphertext that C_Encrypt, C_EncryptUpdate or C_EncryptFinal returns, or a wrapped
 // key from C_WrapKey: corrupt-ciphertext flips the lowest bit of its first byte.
 void ciphertextHook(const FaultSwitches &faults, CK_BYTE_PTR ciphertext, CK_ULONG length);
+// The module's answer `rv` to C_DestroyObject in `session`: where it refuses a read-only
+// session (CKR_SESSION_READ_ONLY), ro-destroy destroys the object all the same, through a
+// read-write session of its own on the same slot, and answers what that destroy answers.
+CK_RV readOnlyDestroyHook(const FaultSwitches &faults, const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session,
+                          CK_OBJECT_HANDLE object, CK_RV rv);
+// Before C_CloseSession: true when keep-closed-session leaves `session` open and the close
+// is to answer CKR_OK without reaching the module. Only a session the module still has
+// open is kept, so a second close answers CKR_OK too and a session that C_CloseAllSessions
+// closed stays refused.
+bool keepClosedSessionHook(const FaultSwitches &faults, const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session);
 
 }  // namespace zorvel::core
 

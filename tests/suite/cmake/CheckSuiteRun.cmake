@@ -3,7 +3,8 @@
 #   cmake -DP11SUITE=<program> [-DARGS=<arg|arg|...>] [-DPIN_FROM_ENV=ON] [-DDATA_FILE=<path>]
 #         [-DDATA_BYTES=<n>]
 #         [-DLIBRARY_PATH=<dir>] [-DEXPECTED_FAILURES=<file>]
-#         [-DEXPECT_ALSO_FAILING=<Case.Test,...> [-DALSO_FAILING_TEXT=<regex>]]
+#         [-DEXPECT_ALSO_FAILING=<Case.Test,...> [-DALSO_FAILING_TEXT=<regex>]
+#          [-DALL_FAILURES_TEXT=<regex>]]
 #         [-DEXPECT_PASSED=<n>] [-DEXPECT_FAILED=<n>] [-DFAILURE_TEXT=<regex>]
 #         -P CheckSuiteRun.cmake
 #
@@ -19,6 +20,10 @@
 # EXPECT_ALSO_FAILING
 #                tests that must fail as well, e.g. under a fault switch; the first
 #                failure message of each must match ALSO_FAILING_TEXT when given
+# ALL_FAILURES_TEXT
+#                all failure messages of each test in EXPECT_ALSO_FAILING, one after
+#                another, each ending in a newline, must match this (anchor it with ^ and
+#                $ to say at which checks the test fails and how often)
 # EXPECT_PASSED, EXPECT_FAILED
 #                the numbers of tests that must have passed and failed
 # FAILURE_TEXT   every failing test's first failure message must match this
@@ -133,6 +138,17 @@ foreach(s RANGE ${last_suite})
       list(FIND also_failing "${name}" also)
       if(NOT also EQUAL -1 AND ALSO_FAILING_TEXT AND NOT first MATCHES "${ALSO_FAILING_TEXT}")
         list(APPEND problems "${name}: failure does not match '${ALSO_FAILING_TEXT}': ${first}")
+      endif()
+      if(NOT also EQUAL -1 AND ALL_FAILURES_TEXT)
+        set(all_failures "")
+        math(EXPR last_failure "${failures} - 1")
+        foreach(f RANGE ${last_failure})
+          string(JSON message GET "${json}" testsuites ${s} testsuite ${t} failures ${f} failure)
+          string(APPEND all_failures "${message}\n")
+        endforeach()
+        if(NOT all_failures MATCHES "${ALL_FAILURES_TEXT}")
+          list(APPEND problems "${name}: failures do not match '${ALL_FAILURES_TEXT}': ${all_failures}")
+        endif()
       endif()
       if(FAILURE_TEXT AND NOT first MATCHES "${FAILURE_TEXT}")
         list(APPEND problems "${name}: failure does not match '${FAILURE_TEXT}': ${first}")
