@@ -4,6 +4,7 @@
 #include "fake_mechanism.h"
 #include "standin_test_support.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -218,7 +219,12 @@ TEST_F(EmulationLayer, ASessionOpenedWhileAnotherClosesKeepsItsState) {
     SCOPED_TRACE(all ? "C_CloseAllSessions" : "C_CloseSession");
     CK_SESSION_HANDLE closing = CK_INVALID_HANDLE;
     ASSERT_CKR(CKR_OK, f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &closing));
-    std::thread closer([&] { EXPECT_CKR(CKR_OK, all ? f->C_CloseAllSessions(1) : f->C_CloseSession(closing)); });
+    std::atomic<bool> closeCalled{false};
+    std::thread closer([&] {
+      closeCalled = true;
+      EXPECT_CKR(CKR_OK, all ? f->C_CloseAllSessions(1) : f->C_CloseSession(closing));
+    });
+    while (!closeCalled) std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     CK_SESSION_HANDLE opened = CK_INVALID_HANDLE;
     const CK_RV rv = f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &opened);
