@@ -4,8 +4,11 @@
 #include "fake_mechanism.h"
 #include "standin_test_support.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zorvel::test {
@@ -205,6 +208,32 @@ TEST_F(EmulationLayer, ClosingTheSessionOrFinalisingEndsTheOperation) {
     EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, rv);
     ASSERT_CKR(CKR_OK, signInit(kInSoftware));
     EXPECT_EQ(kInSoftware.expected(kData), sign(kData));
+  }
+}
+
+// The module may give a closed session's handle to a new session before the close
+// returns (the fake module's slot 9, shown as slot 1, returns 100 ms late): the new
+// session keeps its own state, and with it its emulated operations.
+TEST_F(EmulationLayer, ASessionOpenedWhileAnotherClosesKeepsItsState) {
+  for (const bool all : {false, true}) {
+    SCOPED_TRACE(all ? "C_CloseAllSessions" : "C_CloseSession");
+    CK_SESSION_HANDLE closing = CK_INVALID_HANDLE;
+    ASSERT_CKR(CKR_OK, f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &closing));
+    std::atomic<bool> closeCalled{false};
+    std::thread closer([&] {
+      closeCalled = true;
+      EXPECT_CKR(CKR_OK, all ? f->C_CloseAllSessions(1) : f->C_CloseSession(closing));
+    });
+    while (!closeCalled) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    CK_SESSION_HANDLE opened = CK_INVALID_HANDLE;
+    const CK_RV rv = f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &opened);
+    closer.join();
+    ASSERT_CKR(CKR_OK, rv);
+    session = opened;
+    ASSERT_CKR(CKR_OK, signInit(kInSoftware));
+    EXPECT_EQ(kInSoftware.expected(kData), sign(kData));
+    EXPECT_CKR(CKR_OK, f->C_CloseSession(opened));
   }
 }
 

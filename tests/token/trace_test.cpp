@@ -64,5 +64,32 @@ TEST(Trace, OneLinePerCallWithoutPinOrKeyMaterial) {
   EXPECT_EQ(std::string::npos, trace.find("6B33792D")) << "the key's value in hex";
 }
 
+// C_FindObjects fills an array of *pulObjectCount handles: with none found it leaves the
+// caller's array as it was, and with ulMaxObjectCount 0 the array may have no element.
+TEST(Trace, FindObjectsReadsNoHandleItDidNotReturn) {
+  CK_FUNCTION_LIST_PTR f = functionList();
+  ASSERT_NE(nullptr, f);
+  CK_C_INITIALIZE_ARGS args = osLockingArgs();
+  ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session));
+  char label[] = "no such object";
+  CK_ATTRIBUTE search[] = {{CKA_LABEL, label, sizeof label - 1}};
+  ASSERT_CKR(CKR_OK, f->C_FindObjectsInit(session, search, 1));
+  CK_OBJECT_HANDLE untouched = 0xDEADBEEF;
+  CK_ULONG count = 7;
+
+  ::testing::internal::CaptureStderr();
+  const CK_RV rv = f->C_FindObjects(session, &untouched, 0, &count);
+  const std::string trace = ::testing::internal::GetCapturedStderr();
+
+  EXPECT_CKR(CKR_OK, rv);
+  EXPECT_EQ(0u, count);
+  EXPECT_NE(std::string::npos, trace.find(" ulMaxObjectCount=0 pulObjectCount=0 -> 0x0")) << trace;
+  EXPECT_EQ(std::string::npos, trace.find("DEADBEEF")) << trace;
+  EXPECT_CKR(CKR_OK, f->C_FindObjectsFinal(session));
+  EXPECT_CKR(CKR_OK, f->C_Finalize(nullptr));
+}
+
 }  // namespace
 }  // namespace zorvel::test

@@ -125,6 +125,7 @@ CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication, C
     if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     CK_SLOT_ID backendSlot = 0;
     if (!library().slots.toBackend(slotID, &backendSlot)) return CKR_SLOT_ID_INVALID;
+    std::lock_guard<std::mutex> opening(library().openingAndClosing);
     const CK_RV rv = exchange(backendFunctions().C_OpenSession, backendSlot, flags, pApplication, Notify, phSession);
     if (rv == CKR_OK) library().sessions.add(*phSession, backendSlot);
     return rv;
@@ -137,6 +138,7 @@ CK_RV closeSession(CK_SESSION_HANDLE hSession) {
     if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall session(hSession);
     if (keepClosedSessionHook(library().faults, backendFunctions(), hSession)) return CKR_OK;
+    std::lock_guard<std::mutex> closing(library().openingAndClosing);
     const CK_RV rv = exchange(backendFunctions().C_CloseSession, hSession);
     if (rv == CKR_OK) library().sessions.remove(hSession);
     return rv;
@@ -156,6 +158,7 @@ CK_RV closeAllSessions(CK_SLOT_ID slotID) {
     if (library().settings.serializeSessions) {
       for (const SessionPtr &state : sessions) locks.emplace_back(state->callLock);
     }
+    std::lock_guard<std::mutex> closing(library().openingAndClosing);
     const CK_RV rv = exchange(backendFunctions().C_CloseAllSessions, backendSlot);
     if (rv == CKR_OK) library().sessions.removeSlot(backendSlot);
     return rv;

@@ -25,6 +25,10 @@ struct Library {
   Backend backend;           // loaded at the first initialisation, kept for the process
   SlotMap slots;
   SessionRegistry sessions;
+  // Held while a session opens or closes, in the backend and in the registry together:
+  // the backend may give a closed session's handle to a session opened before the close
+  // returns, whose state the close must not remove.
+  std::mutex openingAndClosing;
   ProvokedFailure provokedFailure;
   std::atomic<unsigned int> selectedHsm{0};
 };

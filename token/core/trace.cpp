@@ -55,10 +55,12 @@ void TraceLine::describe(std::string_view name, CK_ULONG value) {
 
 // What the call returned there: a handle (ph...), a length or count (pul...; also after
 // CKR_BUFFER_TOO_SMALL), the slot of an event. Nothing after other failures: the value
-// is then the caller's, maybe never set.
+// is then the caller's, maybe never set. Nor the handles C_FindObjects found: an array
+// of *pulObjectCount elements, maybe none.
 void TraceLine::describe(std::string_view name, CK_ULONG_PTR value) {
   const bool isLength = startsWith(name, "pul");
   if (value == nullptr || !(isLength || startsWith(name, "ph") || name == "pSlot")) return;
+  if (name == "phObject" && std::string_view(function_) == "C_FindObjects") return;
   if (rv_ != CKR_OK && !(isLength && rv_ == CKR_BUFFER_TOO_SMALL)) return;
   text_ += " " + std::string(name) + "=" + (isLength ? std::to_string(*value) : hex(*value));
 }
