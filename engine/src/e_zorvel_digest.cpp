@@ -379,7 +379,9 @@ bool carry_state(const digest_run *from, digest_run *to)
         no_operation_state = true;
     if (rv != CKR_OK || len == 0)
         return false;
-    unsigned char *state = static_cast<unsigned char *>(OPENSSL_malloc(len));
+    // The token may answer a larger length with CKR_BUFFER_TOO_SMALL: the buffer keeps its size.
+    const CK_ULONG size = len;
+    unsigned char *state = static_cast<unsigned char *>(OPENSSL_malloc(size));
     if (state == nullptr)
         return false;
     zorvel_token_enter();
@@ -387,7 +389,7 @@ bool carry_state(const digest_run *from, digest_run *to)
     if (rv == CKR_OK)
         rv = f->C_SetOperationState(to->session, state, len, CK_INVALID_HANDLE, CK_INVALID_HANDLE);
     zorvel_token_leave();
-    OPENSSL_clear_free(state, len);
+    OPENSSL_clear_free(state, size);
     return rv == CKR_OK;
 }
 
