@@ -306,6 +306,34 @@ TEST_F(EngineDigestFaultsTest, OperationStateThatGrowsIsLeftForReplay)
     EXPECT_EQ(finish(original.get()), kAbc[3].abc) << drained_errors();
 }
 
+// A digest the token cannot be made to deliver (it names a length beyond any digest) is
+// still running on its session: that session must not serve the next digest.
+TEST_F(EngineDigestFaultsTest, DigestThatCannotBeEndedLeavesNoSessionBusy)
+{
+    struct ending {
+        const char *name;
+        void (*end)(md_ctx_ptr &ctx);
+    };
+    const ending endings[] = {
+        {"final", [](md_ctx_ptr &ctx) { EXPECT_EQ(finish(ctx.get()), "failed"); }},
+        {"free", [](md_ctx_ptr &ctx) { ctx.reset(); }},
+        {"init again", [](md_ctx_ptr &ctx) { EXPECT_EQ(EVP_DigestInit_ex(ctx.get(), nullptr, nullptr), 1); }},
+    };
+    for (const ending &e : endings) {
+        md_ctx_ptr ctx = started(NID_sha256);
+        update(ctx.get(), "partial");
+        setenv("ZORVEL_FAULT_DIGEST_LEN", "41", 1);
+        e.end(ctx);
+        unsetenv("ZORVEL_FAULT_DIGEST_LEN");
+        ERR_clear_error();
+        for (int i = 0; i < 2; ++i) {
+            md_ctx_ptr next = started(NID_sha1);
+            update(next.get(), "abc");
+            EXPECT_EQ(finish(next.get()), kAbc[1].abc) << e.name << " " << drained_errors();
+        }
+    }
+}
+
 // No PIN at login (binding refuses a configuration without one, so the test takes it
 // away after binding): no process context, so digests and random numbers fail before any
 // call of theirs reaches the token.
