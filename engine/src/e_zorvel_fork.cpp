@@ -46,13 +46,16 @@ extern "C" void zorvel_after_fork_parent(void)
 }
 
 /* The rwlock records its writer by thread id, which the child's one thread does not
- * have: the child starts every lock afresh instead of unlocking it. */
+ * have: the child starts every lock afresh instead of unlocking it. The digest sessions
+ * are the parent's: the child forgets them before any call (a digest context freed
+ * before the child's first operation included). */
 extern "C" void zorvel_after_fork_child(void)
 {
     zorvel_log_after_fork(1);
     fresh_token_lock();
     if (engine_lock_held)
         zorvel_lock_after_fork(1);
+    zorvel_digest_drop_sessions(0);
 }
 
 }  // namespace

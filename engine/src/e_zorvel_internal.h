@@ -130,7 +130,7 @@ void zorvel_log_after_fork(int child);
 /*
  * Digest sessions: closes the idle ones (close_idle 1) or forgets them (a child's
  * inherited handles), so that no running digest context reuses a session of an earlier
- * process context. Caller holds the engine lock.
+ * process context. Caller holds the engine lock, or is the child's fork handler.
  */
 void zorvel_digest_drop_sessions(int close_idle);
 

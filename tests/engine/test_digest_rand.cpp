@@ -334,6 +334,23 @@ TEST_F(EngineDigestFaultsTest, DigestThatCannotBeEndedLeavesNoSessionBusy)
     }
 }
 
+// A child that frees a digest it inherited mid-way leaves the parent's session alone (the
+// fault library ends the child when a digest call reaches a session of the parent).
+TEST_F(EngineDigestFaultsTest, ChildFreeingAnInheritedDigestMakesNoCallOnTheParentsSession)
+{
+    md_ctx_ptr running = started(NID_sha256);
+    update(running.get(), "a");
+    EXPECT_EQ(engine_harness::in_child([&] {
+                  running.reset();
+                  md_ctx_ptr child = started(NID_sha1);
+                  update(child.get(), "abc");
+                  EXPECT_EQ(finish(child.get()), kAbc[1].abc) << drained_errors();
+              }),
+              0);
+    update(running.get(), "bc");
+    EXPECT_EQ(finish(running.get()), kAbc[3].abc);
+}
+
 // No PIN at login (binding refuses a configuration without one, so the test takes it
 // away after binding): no process context, so digests and random numbers fail before any
 // call of theirs reaches the token.
