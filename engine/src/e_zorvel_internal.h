@@ -115,7 +115,8 @@ void zorvel_token_leave(void);
 /*
  * Registers the fork handlers once per loaded library: before fork they take the engine
  * lock, the token lock (exclusively) and the log lock, so that the child inherits none of
- * them held by a thread it does not have; parent and child release them.
+ * them held by a thread it does not have; parent and child release them. A fork from
+ * inside a token call (the token library's own) leaves them as they are.
  */
 void zorvel_fork_guard_install(void);
 
