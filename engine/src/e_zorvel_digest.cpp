@@ -119,16 +119,20 @@ void release_session(digest_run *run, bool usable)
 }
 
 // Ends the digest running on the context's session: PKCS#11 has no other way than to
-// complete it, into a scratch buffer.
-void end_running_digest(digest_run *run)
+// complete it, into a scratch buffer. False when the digest may still be running (the
+// token named a length beyond any digest): the session must then be closed, not reused.
+bool end_running_digest(digest_run *run)
 {
     CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
     CK_ULONG len = 0;
     unsigned char scratch[EVP_MAX_MD_SIZE];
     zorvel_token_enter();
-    if (f->C_DigestFinal(run->session, nullptr, &len) == CKR_OK && len <= sizeof(scratch))
+    CK_RV rv = f->C_DigestFinal(run->session, nullptr, &len);
+    bool ended = rv != CKR_OK || len <= sizeof(scratch); // a failing call ends the digest
+    if (rv == CKR_OK && ended)
         f->C_DigestFinal(run->session, scratch, &len);
     zorvel_token_leave();
+    return ended;
 }
 
 void forget_fed(digest_run *run)
@@ -246,10 +250,10 @@ int digest_init(EVP_MD_CTX *ctx, int nid)
         return 0;
 
     // Initialised again while running: the session is kept and its digest ended.
-    if (current(run))
-        end_running_digest(run);
-    else
+    if (!current(run))
         run->session = 0;
+    else if (!end_running_digest(run))
+        release_session(run, false);
     run->fedLength = 0;
     run->fedBeyondCap = 0;
     run->mechanism = h->digest;
@@ -267,7 +271,7 @@ int digest_init(EVP_MD_CTX *ctx, int nid)
         // A session the token no longer knows is dropped and one fresh session tried.
         bool stale = rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED;
         if (!stale) {
-            release_session(run, true);
+            release_session(run, rv != CKR_OPERATION_ACTIVE);
             break;
         }
         run->session = 0;
@@ -338,23 +342,24 @@ int zorvel_digest_final(EVP_MD_CTX *ctx, unsigned char *md)
     CK_RV rv = CKR_OK;
     digest_failure failure = running_digest(zctx, run, &rv);
     if (failure == digest_failure::none) {
-        bool asked = false; // the digest was asked for, which ends it on the token
+        bool ended = false; // the digest was asked for, which ends it on the token
         zorvel_token_enter();
         rv = f->C_DigestFinal(run->session, nullptr, &len);
         if (rv == CKR_OK && len == expected) {
             len = sizeof(local);
             rv = f->C_DigestFinal(run->session, local, &len);
-            asked = true;
+            ended = true;
         }
         zorvel_token_leave();
         if (rv != CKR_OK) {
             failure = digest_failure::token;
+            ended = rv != CKR_BUFFER_TOO_SMALL; // any other failure ends the digest
         } else if (len != expected) {
             failure = digest_failure::wrong_length;
-            if (!asked)
-                end_running_digest(run);
+            if (!ended)
+                ended = end_running_digest(run);
         }
-        release_session(run, true);
+        release_session(run, ended);
         forget_fed(run);
     }
     if (failure == digest_failure::none)
@@ -379,7 +384,9 @@ bool carry_state(const digest_run *from, digest_run *to)
         no_operation_state = true;
     if (rv != CKR_OK || len == 0)
         return false;
-    unsigned char *state = static_cast<unsigned char *>(OPENSSL_malloc(len));
+    // The token may answer a larger length with CKR_BUFFER_TOO_SMALL: the buffer keeps its size.
+    const CK_ULONG size = len;
+    unsigned char *state = static_cast<unsigned char *>(OPENSSL_malloc(size));
     if (state == nullptr)
         return false;
     zorvel_token_enter();
@@ -387,7 +394,7 @@ bool carry_state(const digest_run *from, digest_run *to)
     if (rv == CKR_OK)
         rv = f->C_SetOperationState(to->session, state, len, CK_INVALID_HANDLE, CK_INVALID_HANDLE);
     zorvel_token_leave();
-    OPENSSL_clear_free(state, len);
+    OPENSSL_clear_free(state, size);
     return rv == CKR_OK;
 }
 
@@ -440,8 +447,7 @@ int zorvel_digest_cleanup(EVP_MD_CTX *ctx)
         return 1;
     if (current(run)) {
         zorvel_log(LOG_DEBUG, "digest cleanup, ending the running digest");
-        end_running_digest(run);
-        release_session(run, true);
+        release_session(run, end_running_digest(run));
     }
     run->session = 0;
     forget_fed(run);

@@ -21,6 +21,15 @@ pthread_rwlock_t token_lock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 int engine_lock_held = 0;
 bool installed = false;
 
+/*
+ * Token calls under way in this thread. A token library that forks inside one of its
+ * calls (to start a helper) runs the handlers on a thread that holds the token lock, and
+ * the engine lock too while the context opens: the handlers leave every lock as it is
+ * then, and the library's child goes on inside the call as the parent does.
+ */
+thread_local int token_calls = 0;
+thread_local bool forked_inside_token_call = false;
+
 void fresh_token_lock(void)
 {
     pthread_rwlockattr_t attr;
@@ -32,6 +41,9 @@ void fresh_token_lock(void)
 
 extern "C" void zorvel_before_fork(void)
 {
+    forked_inside_token_call = token_calls > 0;
+    if (forked_inside_token_call)
+        return;
     engine_lock_held = zorvel_lock_before_fork();
     pthread_rwlock_wrlock(&token_lock);
     zorvel_log_before_fork();
@@ -39,6 +51,8 @@ extern "C" void zorvel_before_fork(void)
 
 extern "C" void zorvel_after_fork_parent(void)
 {
+    if (forked_inside_token_call)
+        return;
     zorvel_log_after_fork(0);
     pthread_rwlock_unlock(&token_lock);
     if (engine_lock_held)
@@ -46,13 +60,18 @@ extern "C" void zorvel_after_fork_parent(void)
 }
 
 /* The rwlock records its writer by thread id, which the child's one thread does not
- * have: the child starts every lock afresh instead of unlocking it. */
+ * have: the child starts every lock afresh instead of unlocking it. The digest sessions
+ * are the parent's: the child forgets them before any call (a digest context freed
+ * before the child's first operation included). */
 extern "C" void zorvel_after_fork_child(void)
 {
+    if (forked_inside_token_call)
+        return;
     zorvel_log_after_fork(1);
     fresh_token_lock();
     if (engine_lock_held)
         zorvel_lock_after_fork(1);
+    zorvel_digest_drop_sessions(0);
 }
 
 }  // namespace
@@ -60,10 +79,12 @@ extern "C" void zorvel_after_fork_child(void)
 void zorvel_token_enter(void)
 {
     pthread_rwlock_rdlock(&token_lock);
+    ++token_calls;
 }
 
 void zorvel_token_leave(void)
 {
+    --token_calls;
     pthread_rwlock_unlock(&token_lock);
 }
 

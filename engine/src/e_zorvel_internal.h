@@ -115,7 +115,8 @@ void zorvel_token_leave(void);
 /*
  * Registers the fork handlers once per loaded library: before fork they take the engine
  * lock, the token lock (exclusively) and the log lock, so that the child inherits none of
- * them held by a thread it does not have; parent and child release them.
+ * them held by a thread it does not have; parent and child release them. A fork from
+ * inside a token call (the token library's own) leaves them as they are.
  */
 void zorvel_fork_guard_install(void);
 
@@ -130,7 +131,7 @@ void zorvel_log_after_fork(int child);
 /*
  * Digest sessions: closes the idle ones (close_idle 1) or forgets them (a child's
  * inherited handles), so that no running digest context reuses a session of an earlier
- * process context. Caller holds the engine lock.
+ * process context. Caller holds the engine lock, or is the child's fork handler.
  */
 void zorvel_digest_drop_sessions(int close_idle);
 

@@ -227,6 +227,24 @@ TEST_F(ContextTest, FinishInAChildLeavesTheParentsSessionAlone)
     EXPECT_EQ(session_calls().size(), 3U);
 }
 
+// A token library that starts a helper process inside one of its calls runs the fork
+// handlers on a thread that holds the token lock (and, opening the context, the engine
+// lock): they must not wait for it. In a child of the test, which an alarm ends if it hangs.
+TEST_F(ContextTest, TokenLibraryForkingInsideItsCallDoesNotHang)
+{
+    ASSERT_NE(initialised(fake_token_config()), nullptr);
+    for (const char *call : {"C_Initialize", "C_Login"}) {
+        EXPECT_EQ(in_child([&] {
+                      setenv("ZORVEL_FAKE_FORK_IN", call, 1);
+                      alarm(10);
+                      EXPECT_NE(get_ctx(), nullptr);
+                      EXPECT_EQ(finish(), 1);
+                  }),
+                  0)
+            << call;
+    }
+}
+
 TEST_F(ContextTest, ThreadsRacingForTheFirstContextShareOneSession)
 {
     ASSERT_NE(initialised(fake_token_config()), nullptr);

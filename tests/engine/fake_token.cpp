@@ -5,6 +5,8 @@
 //   ZORVEL_FAKE_RV_<name>   return value of <name> (C_Login, C_Initialize, ...), hex
 //   ZORVEL_FAKE_NO_LIST     "vendor" or "standard": that entry point answers CKR_OK
 //                           but hands out no list
+//   ZORVEL_FAKE_FORK_IN     C_Initialize or C_Login: that call starts a helper process
+//                           (fork, and the helper exits at once) and waits for it
 // Built also as a plain PKCS#11 library without the vendor entry point
 // (ZORVEL_FAKE_WITHOUT_VENDOR_ENTRY).
 #include <cstdarg>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "pkcs11.h"
@@ -51,6 +54,18 @@ bool withholds(const char *list)
     return value != nullptr && std::string(value) == list;
 }
 
+void fork_helper_in(const char *function)
+{
+    const char *value = std::getenv("ZORVEL_FAKE_FORK_IN");
+    if (value == nullptr || std::string(value) != function)
+        return;
+    pid_t helper = fork();
+    if (helper == 0)
+        _exit(0);
+    if (helper > 0)
+        waitpid(helper, nullptr, 0);
+}
+
 CK_SESSION_HANDLE last_session = 0;
 
 CK_RV fake_finalize(CK_VOID_PTR)
@@ -78,6 +93,7 @@ CK_RV fake_login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR p
 {
     journal("C_Login session=%lu user=%lu pin=%.*s", session, user, static_cast<int>(pin_length),
             reinterpret_cast<const char *>(pin));
+    fork_helper_in("C_Login");
     return answer("C_Login");
 }
 
@@ -120,6 +136,7 @@ CK_RV vendor_finalize(CK_VOID_PTR)
 CK_RV vendor_initialize(const char *config_path)
 {
     journal("C_Initialize %s", config_path);
+    fork_helper_in("C_Initialize");
     return answer("C_Initialize");
 }
 

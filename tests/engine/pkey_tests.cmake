@@ -20,10 +20,14 @@ function(pkey_engine_test name)
 endfunction()
 
 pkey_engine_test(engine_digest_rand_test test_digest_rand.cpp)
+target_compile_definitions(engine_digest_rand_test PRIVATE ZORVEL_RSA_FAULT_TOKEN="$<TARGET_FILE:zorvel_rsa_fault_token>")
+add_dependencies(engine_digest_rand_test zorvel_rsa_fault_token)
 # Each suite in a process of its own: registered digests keep the engine in OpenSSL's
 # tables, so that a second engine of the same id cannot be loaded.
 zorvel_add_test(NAME engine_digest_rand COMMAND $<TARGET_FILE:engine_digest_rand_test> --gtest_filter=EngineDigestTest.*
                 TOKEN VALGRIND)
+zorvel_add_test(NAME engine_digest_rand_faults
+                COMMAND $<TARGET_FILE:engine_digest_rand_test> --gtest_filter=EngineDigestFaultsTest.* TOKEN VALGRIND)
 zorvel_add_test(NAME engine_digest_rand_without_login
                 COMMAND $<TARGET_FILE:engine_digest_rand_test> --gtest_filter=EngineWithoutLoginTest.* TOKEN)
 

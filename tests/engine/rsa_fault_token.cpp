@@ -5,12 +5,21 @@
 //   ZORVEL_FAULT_MODULUS_LEN=<hex>     CKA_MODULUS reads back with that length and no value
 //   ZORVEL_FAULT_OUTPUT_ROOM=<hex>     the next C_Encrypt, C_Decrypt or C_Sign after the value
 //                                      was set offers the stand-in only that much output room
+//   ZORVEL_FAULT_DIGEST_LEN=<hex>      C_DigestFinal asked for the length answers that length
+//   ZORVEL_FAULT_STATE_LEN=<hex>       C_GetOperationState asked for the length answers that
+//                                      length, and asked for the state needs twice as much
+// A digest call on a session that another process opened ends the process (abort), so
+// that a child's use of its parent's session shows.
 #include "pkcs11.h"
 #include "zorvel_p11.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -67,6 +76,66 @@ CK_RV with_little_room(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLen
     return (target->*Member)(session, in, inLen, out, outLen);
 }
 
+std::mutex opener_lock;
+std::map<CK_SESSION_HANDLE, pid_t> opener; // process that opened each session
+
+CK_RV open_session(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR app, CK_NOTIFY notify, CK_SESSION_HANDLE_PTR session)
+{
+    CK_RV rv = target->C_OpenSession(slot, flags, app, notify, session);
+    if (rv == CKR_OK) {
+        std::lock_guard<std::mutex> hold(opener_lock);
+        opener[*session] = getpid();
+    }
+    return rv;
+}
+
+void require_own_session(CK_SESSION_HANDLE session, const char *call)
+{
+    std::lock_guard<std::mutex> hold(opener_lock);
+    auto found = opener.find(session);
+    if (found != opener.end() && found->second != getpid()) {
+        std::fprintf(stderr, "%s on session %lu of process %d in process %d\n", call, session,
+                     static_cast<int>(found->second), static_cast<int>(getpid()));
+        std::abort();
+    }
+}
+
+CK_RV digest_init(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism)
+{
+    require_own_session(session, "C_DigestInit");
+    return target->C_DigestInit(session, mechanism);
+}
+
+CK_RV digest_update(CK_SESSION_HANDLE session, CK_BYTE_PTR part, CK_ULONG len)
+{
+    require_own_session(session, "C_DigestUpdate");
+    return target->C_DigestUpdate(session, part, len);
+}
+
+CK_RV digest_final(CK_SESSION_HANDLE session, CK_BYTE_PTR digest, CK_ULONG_PTR len)
+{
+    require_own_session(session, "C_DigestFinal");
+    CK_ULONG faked = 0;
+    if (digest == nullptr && fault("ZORVEL_FAULT_DIGEST_LEN", &faked)) {
+        *len = faked;
+        return CKR_OK;
+    }
+    return target->C_DigestFinal(session, digest, len);
+}
+
+CK_RV get_operation_state(CK_SESSION_HANDLE session, CK_BYTE_PTR state, CK_ULONG_PTR len)
+{
+    CK_ULONG faked = 0;
+    if (!fault("ZORVEL_FAULT_STATE_LEN", &faked))
+        return target->C_GetOperationState(session, state, len);
+    if (state == nullptr) {
+        *len = faked;
+        return CKR_OK;
+    }
+    *len = 2 * faked;
+    return CKR_BUFFER_TOO_SMALL;
+}
+
 CK_RV get_function_list(CK_FUNCTION_LIST_PTR_PTR list)
 {
     *list = &shim_list;
@@ -94,6 +163,11 @@ CK_RV initialize(const char *config_path)
         shim_list.C_Encrypt = with_little_room<&CK_FUNCTION_LIST::C_Encrypt>;
         shim_list.C_Decrypt = with_little_room<&CK_FUNCTION_LIST::C_Decrypt>;
         shim_list.C_Sign = with_little_room<&CK_FUNCTION_LIST::C_Sign>;
+        shim_list.C_OpenSession = open_session;
+        shim_list.C_DigestInit = digest_init;
+        shim_list.C_DigestUpdate = digest_update;
+        shim_list.C_DigestFinal = digest_final;
+        shim_list.C_GetOperationState = get_operation_state;
     }
     return target_vendor->C_Initialize(config_path);
 }

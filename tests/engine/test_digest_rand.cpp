@@ -34,14 +34,16 @@ using md_ctx_ptr = std::unique_ptr<EVP_MD_CTX, md_ctx_deleter>;
 
 class EngineDigestTest : public RsaEngineTest {
 protected:
-    static void SetUpTestSuite()
+    static void load_with(const std::string &lib)
     {
         RsaEngineSettings settings;
         settings.enableRSA = false;
         settings.enableDigest = true;
         settings.enableRand = true;
+        settings.lib = lib;
         load(settings);
     }
+    static void SetUpTestSuite() { load_with(ZORVEL_TEST_TOKEN_LIBRARY); }
     static void TearDownTestSuite() { unload(); }
 
     const EVP_MD *md(int nid) { return ENGINE_get_digest(engine_, nid); }
@@ -273,6 +275,80 @@ TEST_F(EngineDigestTest, DefaultRandomMethodServesRandBytes)
     EXPECT_EQ(RAND_bytes(buf, sizeof buf), 1);
     EXPECT_TRUE(engine_harness::logged("rand, num: 48"));
     ENGINE_unregister_RAND(engine_);
+}
+
+// The stand-in behind the fault library (rsa_fault_token.cpp), for what a working token
+// does not show.
+class EngineDigestFaultsTest : public EngineDigestTest {
+protected:
+    static void SetUpTestSuite() { load_with(ZORVEL_RSA_FAULT_TOKEN); }
+    void TearDown() override
+    {
+        unsetenv("ZORVEL_FAULT_DIGEST_LEN");
+        unsetenv("ZORVEL_FAULT_STATE_LEN");
+        EngineDigestTest::TearDown();
+    }
+};
+
+// A token that offers its operation state but needs more room for it than it first said:
+// the copy replays instead, and the state's buffer is wiped within its bounds (valgrind).
+// First in the suite: a token without C_GetOperationState is remembered for the process.
+TEST_F(EngineDigestFaultsTest, OperationStateThatGrowsIsLeftForReplay)
+{
+    md_ctx_ptr original = started(NID_sha256);
+    update(original.get(), "ab");
+    setenv("ZORVEL_FAULT_STATE_LEN", "20", 1);
+    md_ctx_ptr copy(EVP_MD_CTX_new());
+    ASSERT_EQ(EVP_MD_CTX_copy_ex(copy.get(), original.get()), 1) << drained_errors();
+    update(copy.get(), "c");
+    EXPECT_EQ(finish(copy.get()), kAbc[3].abc) << drained_errors();
+    update(original.get(), "c");
+    EXPECT_EQ(finish(original.get()), kAbc[3].abc) << drained_errors();
+}
+
+// A digest the token cannot be made to deliver (it names a length beyond any digest) is
+// still running on its session: that session must not serve the next digest.
+TEST_F(EngineDigestFaultsTest, DigestThatCannotBeEndedLeavesNoSessionBusy)
+{
+    struct ending {
+        const char *name;
+        void (*end)(md_ctx_ptr &ctx);
+    };
+    const ending endings[] = {
+        {"final", [](md_ctx_ptr &ctx) { EXPECT_EQ(finish(ctx.get()), "failed"); }},
+        {"free", [](md_ctx_ptr &ctx) { ctx.reset(); }},
+        {"init again", [](md_ctx_ptr &ctx) { EXPECT_EQ(EVP_DigestInit_ex(ctx.get(), nullptr, nullptr), 1); }},
+    };
+    for (const ending &e : endings) {
+        md_ctx_ptr ctx = started(NID_sha256);
+        update(ctx.get(), "partial");
+        setenv("ZORVEL_FAULT_DIGEST_LEN", "41", 1);
+        e.end(ctx);
+        unsetenv("ZORVEL_FAULT_DIGEST_LEN");
+        ERR_clear_error();
+        for (int i = 0; i < 2; ++i) {
+            md_ctx_ptr next = started(NID_sha1);
+            update(next.get(), "abc");
+            EXPECT_EQ(finish(next.get()), kAbc[1].abc) << e.name << " " << drained_errors();
+        }
+    }
+}
+
+// A child that frees a digest it inherited mid-way leaves the parent's session alone (the
+// fault library ends the child when a digest call reaches a session of the parent).
+TEST_F(EngineDigestFaultsTest, ChildFreeingAnInheritedDigestMakesNoCallOnTheParentsSession)
+{
+    md_ctx_ptr running = started(NID_sha256);
+    update(running.get(), "a");
+    EXPECT_EQ(engine_harness::in_child([&] {
+                  running.reset();
+                  md_ctx_ptr child = started(NID_sha1);
+                  update(child.get(), "abc");
+                  EXPECT_EQ(finish(child.get()), kAbc[1].abc) << drained_errors();
+              }),
+              0);
+    update(running.get(), "bc");
+    EXPECT_EQ(finish(running.get()), kAbc[3].abc);
 }
 
 // No PIN at login (binding refuses a configuration without one, so the test takes it
