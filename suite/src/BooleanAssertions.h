@@ -20,8 +20,10 @@
 #define EXPECT_TRUE GTEST_EXPECT_TRUE
 #define EXPECT_FALSE GTEST_EXPECT_FALSE
 
-// ASSERT_TRUE whose report gives `text` as the condition: for checks written once in a
+// ASSERT_TRUE and EXPECT_TRUE whose report gives `text` as the condition: for checks written once in a
 // test-shape macro whose condition takes a macro argument, which the preprocessor would
 // otherwise report expanded. Build the text with # on the argument at the outermost macro.
 #define ASSERT_TRUE_WITH_TEXT(condition, text)                                                 \
     GTEST_TEST_BOOLEAN_(condition, text, false, true, GTEST_FATAL_FAILURE_)
+#define EXPECT_TRUE_WITH_TEXT(condition, text)                                                 \
+    GTEST_TEST_BOOLEAN_(condition, text, false, true, GTEST_NONFATAL_FAILURE_)

@@ -9,13 +9,13 @@
 
 TEST_F(libC_GTest_DSA, Generate_DomainParam_MinSize)
 {
-    GENERATE_DOMAIN_PARAMETERS(ASSERT_EQ, CKM_DSA_PARAMETER_GEN, m_dsaKey, ulMinKeySize, m_dsaDomainParamsMinSizeObjectHandle);
+    GENERATE_DOMAIN_PARAMETERS(ASSERT_EQ_CKR_OK, CKM_DSA_PARAMETER_GEN, m_dsaKey, ulMinKeySize, m_dsaDomainParamsMinSizeObjectHandle);
     ASSERT_TRUE(IsCkrOk(ReadDSADomainParameterObjects(m_hSession, m_dsaDomainParamsMinSizeObjectHandle)));
 }
 
 TEST_F(libC_GTest_DSA, Generate_DomainParam_MaxSize)
 {
-    GENERATE_DOMAIN_PARAMETERS(ASSERT_EQ, CKM_DSA_PARAMETER_GEN, m_dsaKey, ulMaxKeySize, m_dsaDomainParamsMaxSizeObjectHandle);
+    GENERATE_DOMAIN_PARAMETERS(ASSERT_EQ_CKR_OK, CKM_DSA_PARAMETER_GEN, m_dsaKey, ulMaxKeySize, m_dsaDomainParamsMaxSizeObjectHandle);
 }
 
 TEST_F(libC_GTest_DSA, Generate_MinSize)

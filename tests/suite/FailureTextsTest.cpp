@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "DomainParameterKeys.h"
 #include "FakeTokenFixture.h"
 
 namespace {
@@ -271,6 +272,66 @@ TEST_F(FailureTexts, ReadersNameTheRefusedRead)
         ResetFakeToken();
         row.breakToken(Fake());
         EXPECT_EQ(row.reports, Messages(RecordFailures(row.run))) << row.name;
+    }
+}
+
+// Every attribute read answers a one-byte value; every other call answers kFailure.
+void ReadOneByteValues(FakeToken& fake)
+{
+    fake.defaultResult = kFailure;
+    fake.C_GetAttributeValue = [](CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR attributes,
+                                  CK_ULONG count) {
+        for (CK_ULONG i = 0; i < count; ++i) {
+            attributes[i].ulValueLen = 1;
+            if (attributes[i].pValue != NULL_PTR)
+                *static_cast<CK_BYTE*>(attributes[i].pValue) = 0x02;
+        }
+        return static_cast<CK_RV>(CKR_OK);
+    };
+}
+
+void RunDHKeyPair()
+{
+    libC_GTest_P11::m_mechInfos[CKM_DH_PKCS_KEY_PAIR_GEN].reset(new CK_MECHANISM_INFO{512, 2048, 0});
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    DomainParameterKeys::GenerateDHKeyPair(5, &CK_MECHANISM_INFO::ulMinKeySize, publicKey, privateKey);
+}
+
+void RunDHDerivation()
+{
+    libC_GTest_P11::m_mechInfos[CKM_AES_KEY_GEN].reset(new CK_MECHANISM_INFO{16, 32, 0});
+    DomainParameterKeys::DeriveAESKey(21, 22);
+}
+
+// The DH key-pair and derivation routines report a refused call with IsCkr's description of
+// the answer; only the derivation's first read is an equality with CKR_OK. Each failure but
+// the second read of the public value ends the routine.
+TEST_F(FailureTexts, DHRoutinesNameTheRefusedCall)
+{
+    struct Row {
+        RoutineRow routine;
+        bool fatal;
+    };
+    const Row rows[] = {
+        {{"GenerateDHKeyPair: the domain values", FailEverything, RunDHKeyPair,
+          {IsOk("IsCkrOk(m_pFList->C_GetAttributeValue(m_hSession, domainHandle, m_dhParamTemplate, DH_ATTRIBUTE_CNT))")}},
+         true},
+        {{"GenerateDHKeyPair: the key pair", ReadOneByteValues, RunDHKeyPair,
+          {IsOk("IsCkrOk(m_pFList->C_GenerateKeyPair(m_hSession, &mechanism, m_dhPublicParamTemplate, DH_PUBLIC_KEY_GEN_ATT_CNT, m_dhPrivateParamTemplate, DH_PRIVATE_KEY_GEN_ATT_CNT, &publicKeyHandle, &privateKeyHandle))")}},
+         true},
+        {{"DeriveAESKey: the length", FailEverything, RunDHDerivation, {EqualsOk("rv")}}, true},
+        {{"DeriveAESKey: the value", FailPointRead, RunDHDerivation, {IsOk("IsCkrOk(rv)")}}, false},
+        {{"DeriveAESKey: the derivation", ReadOneByteValues, RunDHDerivation,
+          {IsOk("IsCkrOk(m_pFList->C_DeriveKey(m_hSession, &mechanism, privateKeyHandle, attributes, 14, &h_newKey))")}},
+         true},
+    };
+    for (const Row& row : rows) {
+        ResetFakeToken();
+        row.routine.breakToken(Fake());
+        const auto failures = RecordFailures(row.routine.run);
+        EXPECT_EQ(row.routine.reports, Messages(failures)) << row.routine.name;
+        for (const RecordedFailure& failure : failures)
+            EXPECT_EQ(row.fatal, failure.fatal) << row.routine.name;
     }
 }
 
