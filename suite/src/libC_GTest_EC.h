@@ -368,8 +368,9 @@ EC_DERIVE_TEST(DeriveECDH1_frp256v1, frp256v1)
 // Import and export on secp224k1 ------------------------------------------------------------
 
 // Reads two attributes of a key with the two-call pattern (the values only when the lengths
-// came back), then destroys both keys of the pair. `hRead` is hPublic or hPrivate.
-#define EC_READ_AND_DESTROY_PAIR(hRead)                                                        \
+// came back), then destroys both keys of the pair. `hRead` is hPublic or hPrivate;
+// `valueRead` is the second read as the test writes it, which its failure report names.
+#define EC_READ_AND_DESTROY_PAIR(hRead, valueRead)                                             \
     do {                                                                                       \
         AttributeValuesGuard values(attribute, cAttrs);                                        \
         CK_RV rv = m_pFList->C_GetAttributeValue(m_hSession, hRead, attribute, cAttrs);        \
@@ -377,7 +378,7 @@ EC_DERIVE_TEST(DeriveECDH1_frp256v1, frp256v1)
         if (rv == CKR_OK) {                                                                    \
             for (CK_ULONG i = 0; i < cAttrs; ++i)                                              \
                 attribute[i].pValue = std::malloc(attribute[i].ulValueLen);                    \
-            EXPECT_EQ(CKR_OK, rv = m_pFList->C_GetAttributeValue( m_hSession, hRead, attribute, cAttrs)); \
+            EXPECT_EQ(CKR_OK, rv = valueRead);                                                 \
         }                                                                                      \
         values.Release();                                                                      \
         EXPECT_TRUE(IsCkrOk( m_pFList->C_DestroyObject( m_hSession, hPublic ) ));              \
@@ -394,7 +395,7 @@ TEST_F(libC_GTest_EC, ExportPublic)
 
     CK_ATTRIBUTE attribute[] = {{CKA_EC_PARAMS, NULL_PTR, 0}, {CKA_EC_POINT, NULL_PTR, 0}};
     const CK_ULONG cAttrs = sizeof(attribute) / sizeof(attribute[0]);
-    EC_READ_AND_DESTROY_PAIR(hPublic);
+    EC_READ_AND_DESTROY_PAIR(hPublic, m_pFList->C_GetAttributeValue( m_hSession, hPublic, attribute, cAttrs));
 }
 
 TEST_F(libC_GTest_EC, ExportPrivate)
@@ -419,7 +420,7 @@ TEST_F(libC_GTest_EC, ExportPrivate)
 
     CK_ATTRIBUTE attribute[] = {{CKA_EC_PARAMS, NULL_PTR, 0}, {CKA_VALUE, NULL_PTR, 0}};
     const CK_ULONG cAttrs = sizeof(attribute) / sizeof(attribute[0]);
-    EC_READ_AND_DESTROY_PAIR(hPrivate);
+    EC_READ_AND_DESTROY_PAIR(hPrivate, m_pFList->C_GetAttributeValue(m_hSession, hPrivate, attribute, cAttrs));
 }
 
 // Creates an object from a template into the handle variable `hObject`, checks the handle
