@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -188,19 +187,11 @@ TEST_F(EmulationLayer, AnErrorEndsTheOperationAndWhatItKeptInTheModule) {
 }
 
 TEST_F(EmulationLayer, ClosingTheSessionOrFinalisingEndsTheOperation) {
-  for (const char *end : {"C_CloseSession", "C_CloseAllSessions", "C_Finalize"}) {
-    SCOPED_TRACE(end);
+  for (SessionEnd end : kSessionEnds) {
+    SCOPED_TRACE(sessionEndName(end));
     const CK_SESSION_HANDLE closed = session;
     ASSERT_CKR(CKR_OK, signInit(kInSoftware));
-    if (std::strcmp(end, "C_CloseSession") == 0) {
-      ASSERT_CKR(CKR_OK, f->C_CloseSession(session));
-    } else if (std::strcmp(end, "C_CloseAllSessions") == 0) {
-      ASSERT_CKR(CKR_OK, f->C_CloseAllSessions(0));
-    } else {
-      ASSERT_CKR(CKR_OK, f->C_Finalize(nullptr));
-      CK_C_INITIALIZE_ARGS args = osLockingArgs();
-      ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
-    }
+    ASSERT_CKR(CKR_OK, endSession(f, end, session));
     ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session));
     ASSERT_EQ(closed, session) << "the fake module gives the old handle again";
     CK_RV rv = CKR_OK;

@@ -7,7 +7,6 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -380,21 +379,13 @@ TEST_F(OaepEmulation, ClosingTheSessionOrFinalisingDropsThePendingOperation) {
   CK_MECHANISM mechanism = {CKM_RSA_PKCS_OAEP, &params, sizeof params};
   Bytes plain = kMessage;
   Bytes cipher(blockLength);
-  for (const char *end : {"C_CloseSession", "C_CloseAllSessions", "C_Finalize"}) {
-    SCOPED_TRACE(end);
+  for (SessionEnd end : kSessionEnds) {
+    SCOPED_TRACE(sessionEndName(end));
     CK_SESSION_HANDLE other = CK_INVALID_HANDLE;
     ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &other));
     ASSERT_CKR(CKR_OK, f->C_EncryptInit(other, &mechanism, publicKey));
-    if (std::strcmp(end, "C_CloseSession") == 0) {
-      ASSERT_CKR(CKR_OK, f->C_CloseSession(other));
-    } else if (std::strcmp(end, "C_CloseAllSessions") == 0) {
-      ASSERT_CKR(CKR_OK, f->C_CloseAllSessions(0));
-    } else {
-      ASSERT_CKR(CKR_OK, f->C_Finalize(nullptr));
-      CK_C_INITIALIZE_ARGS args = osLockingArgs();
-      ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
-    }
-    if (std::strcmp(end, "C_CloseSession") != 0) {
+    ASSERT_CKR(CKR_OK, endSession(f, end, other));
+    if (end != SessionEnd::CloseSession) {
       ASSERT_CKR(CKR_OK, openUserSession(f, &session));
       ASSERT_NO_FATAL_FAILURE(importRsaKey(2048));
     }

@@ -54,6 +54,29 @@ CK_C_INITIALIZE_ARGS osLockingArgs() {
   return args;
 }
 
+const char *sessionEndName(SessionEnd end) {
+  switch (end) {
+    case SessionEnd::CloseSession: return "C_CloseSession";
+    case SessionEnd::CloseAllSessions: return "C_CloseAllSessions";
+    case SessionEnd::Finalize: return "C_Finalize";
+  }
+  return "?";
+}
+
+CK_RV endSession(CK_FUNCTION_LIST_PTR f, SessionEnd end, CK_SESSION_HANDLE session) {
+  switch (end) {
+    case SessionEnd::CloseSession: return f->C_CloseSession(session);
+    case SessionEnd::CloseAllSessions: return f->C_CloseAllSessions(0);
+    case SessionEnd::Finalize: {
+      const CK_RV rv = f->C_Finalize(nullptr);
+      if (rv != CKR_OK) return rv;
+      CK_C_INITIALIZE_ARGS args = osLockingArgs();
+      return f->C_Initialize(&args);
+    }
+  }
+  return CKR_GENERAL_ERROR;
+}
+
 void InitializedLibrary::SetUp() {
   f = functionList();
   ASSERT_NE(nullptr, f);

@@ -30,6 +30,16 @@ CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session);
 // Initialisation arguments with OS locking, as the programs that use the library pass.
 CK_C_INITIALIZE_ARGS osLockingArgs();
 
+// The ways a session ends with whatever operation it runs: its own close, the close of
+// every session of slot 0, or finalising the library (which is then initialised again).
+enum class SessionEnd { CloseSession, CloseAllSessions, Finalize };
+inline constexpr SessionEnd kSessionEnds[] = {SessionEnd::CloseSession, SessionEnd::CloseAllSessions,
+                                              SessionEnd::Finalize};
+// The function that ends it, for traces.
+const char *sessionEndName(SessionEnd end);
+// Ends `session` that way; the first answer that is not CKR_OK, else CKR_OK.
+CK_RV endSession(CK_FUNCTION_LIST_PTR f, SessionEnd end, CK_SESSION_HANDLE session);
+
 // The library initialised for the test and finalised after it.
 class InitializedLibrary : public ::testing::Test {
  protected:
