@@ -192,9 +192,12 @@ TEST_F(EmulationLayer, ClosingTheSessionOrFinalisingEndsTheOperation) {
     const CK_SESSION_HANDLE closed = session;
     ASSERT_CKR(CKR_OK, signInit(kInSoftware));
     ASSERT_CKR(CKR_OK, endSession(f, end, session));
+    // Kept by the layer, the software operation would still answer on the closed handle.
+    CK_RV rv = CKR_OK;
+    sign(kData, 4, &rv);
+    EXPECT_CKR(CKR_SESSION_HANDLE_INVALID, rv);
     ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session));
     ASSERT_EQ(closed, session) << "the fake module gives the old handle again";
-    CK_RV rv = CKR_OK;
     sign(kData, 4, &rv);
     EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, rv);
     ASSERT_CKR(CKR_OK, signInit(kInSoftware));
