@@ -108,6 +108,19 @@ TEST_F(RsaKeyConventions, SubstitutedOperationEndsWithItsCompletingCall) {
   EXPECT_EQ(message, plain);
 }
 
+// The substituted encryption is a signature in the backend, but not for the caller: a
+// C_Sign meets no operation and leaves the encryption active.
+TEST_F(RsaKeyConventions, SubstitutedOperationIsNoneOfAnotherFamily) {
+  CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+  ASSERT_CKR(CKR_OK, f->C_EncryptInit(session, &pkcs, privateKey));
+  Bytes in = message, out(kModulusLen);
+  CK_ULONG len = out.size();
+  EXPECT_CKR(CKR_OPERATION_NOT_INITIALIZED, f->C_Sign(session, in.data(), in.size(), out.data(), &len));
+  len = out.size();
+  EXPECT_CKR(CKR_OK, f->C_Encrypt(session, in.data(), in.size(), out.data(), &len));
+  EXPECT_EQ(kModulusLen, len);
+}
+
 // The backend keeps an operation of its own when a completing call's arguments are
 // refused, so that the caller can try again; a substituted operation is kept alike.
 TEST_F(RsaKeyConventions, RefusedArgumentsKeepTheOperation) {
