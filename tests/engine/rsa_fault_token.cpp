@@ -8,6 +8,9 @@
 //   ZORVEL_FAULT_DIGEST_LEN=<hex>      C_DigestFinal asked for the length answers that length
 //   ZORVEL_FAULT_STATE_LEN=<hex>       C_GetOperationState asked for the length answers that
 //                                      length, and asked for the state needs twice as much
+//   ZORVEL_FAULT_OPERATION_STATE=1     a digest started while it is set has an operation
+//                                      state: its mechanism and the bytes fed so far, which
+//                                      C_SetOperationState digests again on the other session
 // A digest call on a session that another process opened ends the process (abort), so
 // that a child's use of its parent's session shows.
 #include "pkcs11.h"
@@ -16,11 +19,14 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -100,16 +106,39 @@ void require_own_session(CK_SESSION_HANDLE session, const char *call)
     }
 }
 
+// The operation state of the digests started under ZORVEL_FAULT_OPERATION_STATE, by session.
+struct digest_state {
+    CK_MECHANISM_TYPE mechanism;
+    std::vector<unsigned char> fed;
+};
+std::mutex state_lock;
+std::map<CK_SESSION_HANDLE, digest_state> states;
+
+bool with_operation_state()
+{
+    return std::getenv("ZORVEL_FAULT_OPERATION_STATE") != nullptr;
+}
+
 CK_RV digest_init(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism)
 {
     require_own_session(session, "C_DigestInit");
-    return target->C_DigestInit(session, mechanism);
+    CK_RV rv = target->C_DigestInit(session, mechanism);
+    std::lock_guard<std::mutex> hold(state_lock);
+    states.erase(session);
+    if (rv == CKR_OK && with_operation_state())
+        states[session] = {mechanism->mechanism, {}};
+    return rv;
 }
 
 CK_RV digest_update(CK_SESSION_HANDLE session, CK_BYTE_PTR part, CK_ULONG len)
 {
     require_own_session(session, "C_DigestUpdate");
-    return target->C_DigestUpdate(session, part, len);
+    CK_RV rv = target->C_DigestUpdate(session, part, len);
+    std::lock_guard<std::mutex> hold(state_lock);
+    auto found = states.find(session);
+    if (found != states.end() && rv == CKR_OK)
+        found->second.fed.insert(found->second.fed.end(), part, part + len);
+    return rv;
 }
 
 CK_RV digest_final(CK_SESSION_HANDLE session, CK_BYTE_PTR digest, CK_ULONG_PTR len)
@@ -120,11 +149,38 @@ CK_RV digest_final(CK_SESSION_HANDLE session, CK_BYTE_PTR digest, CK_ULONG_PTR l
         *len = faked;
         return CKR_OK;
     }
-    return target->C_DigestFinal(session, digest, len);
+    CK_RV rv = target->C_DigestFinal(session, digest, len);
+    if (digest != nullptr && rv != CKR_BUFFER_TOO_SMALL) { // the digest has ended
+        std::lock_guard<std::mutex> hold(state_lock);
+        states.erase(session);
+    }
+    return rv;
+}
+
+// The state of a digest with one: the mechanism, then the bytes fed.
+CK_RV recorded_state(const digest_state &digest, CK_BYTE_PTR state, CK_ULONG_PTR len)
+{
+    const CK_ULONG needed = sizeof digest.mechanism + digest.fed.size();
+    if (state != nullptr && *len < needed) {
+        *len = needed;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    *len = needed;
+    if (state != nullptr) {
+        std::memcpy(state, &digest.mechanism, sizeof digest.mechanism);
+        std::copy(digest.fed.begin(), digest.fed.end(), state + sizeof digest.mechanism);
+    }
+    return CKR_OK;
 }
 
 CK_RV get_operation_state(CK_SESSION_HANDLE session, CK_BYTE_PTR state, CK_ULONG_PTR len)
 {
+    {
+        std::lock_guard<std::mutex> hold(state_lock);
+        auto found = states.find(session);
+        if (found != states.end())
+            return recorded_state(found->second, state, len);
+    }
     CK_ULONG faked = 0;
     if (!fault("ZORVEL_FAULT_STATE_LEN", &faked))
         return target->C_GetOperationState(session, state, len);
@@ -134,6 +190,20 @@ CK_RV get_operation_state(CK_SESSION_HANDLE session, CK_BYTE_PTR state, CK_ULONG
     }
     *len = 2 * faked;
     return CKR_BUFFER_TOO_SMALL;
+}
+
+CK_RV set_operation_state(CK_SESSION_HANDLE session, CK_BYTE_PTR state, CK_ULONG len, CK_OBJECT_HANDLE encryptionKey,
+                          CK_OBJECT_HANDLE authenticationKey)
+{
+    digest_state digest = {};
+    if (!with_operation_state() || len < sizeof digest.mechanism)
+        return target->C_SetOperationState(session, state, len, encryptionKey, authenticationKey);
+    std::memcpy(&digest.mechanism, state, sizeof digest.mechanism);
+    CK_MECHANISM mechanism = {digest.mechanism, nullptr, 0};
+    CK_RV rv = digest_init(session, &mechanism);
+    if (rv == CKR_OK && len > sizeof digest.mechanism)
+        rv = digest_update(session, state + sizeof digest.mechanism, len - sizeof digest.mechanism);
+    return rv;
 }
 
 CK_RV get_function_list(CK_FUNCTION_LIST_PTR_PTR list)
@@ -168,6 +238,7 @@ CK_RV initialize(const char *config_path)
         shim_list.C_DigestUpdate = digest_update;
         shim_list.C_DigestFinal = digest_final;
         shim_list.C_GetOperationState = get_operation_state;
+        shim_list.C_SetOperationState = set_operation_state;
     }
     return target_vendor->C_Initialize(config_path);
 }

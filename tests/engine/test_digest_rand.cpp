@@ -286,6 +286,7 @@ protected:
     {
         unsetenv("ZORVEL_FAULT_DIGEST_LEN");
         unsetenv("ZORVEL_FAULT_STATE_LEN");
+        unsetenv("ZORVEL_FAULT_OPERATION_STATE");
         EngineDigestTest::TearDown();
     }
 };
@@ -304,6 +305,24 @@ TEST_F(EngineDigestFaultsTest, OperationStateThatGrowsIsLeftForReplay)
     EXPECT_EQ(finish(copy.get()), kAbc[3].abc) << drained_errors();
     update(original.get(), "c");
     EXPECT_EQ(finish(original.get()), kAbc[3].abc) << drained_errors();
+}
+
+// A token that offers its operation state: the copy takes the state over, so that even a
+// digest fed more than the bytes kept for a replay can be copied. The original goes on.
+// Second in the suite, before any copy reaches the stand-in's own C_GetOperationState.
+TEST_F(EngineDigestFaultsTest, OperationStateIsCarriedOverBeyondTheReplayCap)
+{
+    setenv("ZORVEL_FAULT_OPERATION_STATE", "1", 1);
+    md_ctx_ptr original = started(NID_sha256);
+    update(original.get(), std::string(1024 * 1024, 'a'));
+    update(original.get(), "b");
+    md_ctx_ptr copy(EVP_MD_CTX_new());
+    ASSERT_EQ(EVP_MD_CTX_copy_ex(copy.get(), original.get()), 1) << drained_errors();
+    update(original.get(), "x");
+    update(copy.get(), "c");
+    EXPECT_EQ(finish(copy.get()), "4e46f2267f19a25e7bc2b39782869b272d1f98d014e9efe658cfa0c5bd4c150b")
+        << drained_errors();
+    EXPECT_EQ(finish(original.get()), "acef7827d23232c75bb021c2a806c3760dda6b1cd2aea9692de17e1d94287286");
 }
 
 // A digest the token cannot be made to deliver (it names a length beyond any digest) is
