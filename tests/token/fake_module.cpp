@@ -159,7 +159,13 @@ CK_RV verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
   const zorvel::test::FakeSignature signature = zorvel::test::fakeSignature(data, operation->key);
   endOperation(hSession);
   if (ulSignatureLen != signature.size()) return CKR_SIGNATURE_LEN_RANGE;
-  return std::equal(signature.begin(), signature.end(), pSignature) ? CKR_OK : CKR_SIGNATURE_INVALID;
+  // Byte by byte, not through memcmp: this module runs in the stand-in's namespace, whose
+  // C library valgrind cannot replace, and that memcmp reads whole words past a short
+  // signature's end, which memcheck reports as an invalid read.
+  for (std::size_t i = 0; i < signature.size(); ++i) {
+    if (signature[i] != pSignature[i]) return CKR_SIGNATURE_INVALID;
+  }
+  return CKR_OK;
 }
 
 }  // namespace

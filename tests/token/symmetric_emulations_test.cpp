@@ -303,6 +303,31 @@ TEST_F(SymmetricEmulations, KeysAndDataAreCheckedAsTheTokenChecksThem) {
   EXPECT_CKR(CKR_ENCRYPTED_DATA_LEN_RANGE, f->C_DecryptFinal(session, out.data(), &length));
 }
 
+// Each MAC emulation asks for the permission of the operation it starts: a key without
+// CKA_SIGN may still verify, one without CKA_VERIFY may still sign.
+TEST_F(SymmetricEmulations, MacsNeedCkaSignToSignAndCkaVerifyToVerify) {
+  Bytes iv = fromHex("cafebabefacedbaddecaf888");
+  CK_GCM_PARAMS gmacParams = {iv.data(), iv.size(), nullptr, 0, 0};
+  struct Row {
+    CK_MECHANISM mechanism;
+    CK_KEY_TYPE keyType;
+  };
+  const Row rows[] = {{{CKM_AES_MAC, nullptr, 0}, CKK_AES},
+                      {{CKM_CAMELLIA_MAC, nullptr, 0}, CKK_CAMELLIA},
+                      {{CKM_AES_GMAC, &gmacParams, sizeof gmacParams}, CKK_AES}};
+  const Bytes data = testData(40);
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.mechanism.mechanism);
+    CK_MECHANISM mechanism = row.mechanism;
+    const CK_OBJECT_HANDLE noSign = createKey(row.keyType, testData(16), CKA_SIGN);
+    const CK_OBJECT_HANDLE noVerify = createKey(row.keyType, testData(16), CKA_VERIFY);
+    EXPECT_CKR(CKR_KEY_FUNCTION_NOT_PERMITTED, f->C_SignInit(session, &mechanism, noSign));
+    EXPECT_CKR(CKR_KEY_FUNCTION_NOT_PERMITTED, f->C_VerifyInit(session, &mechanism, noVerify));
+    const Bytes mac = sign(mechanism, noVerify, data);
+    EXPECT_CKR(CKR_OK, verify(mechanism, noSign, data, mac));
+  }
+}
+
 // The refusals come before the key: an invalid handle does not change the answer.
 TEST_F(SymmetricEmulations, RefusedMechanismsBeforeTheKey) {
   Bytes iv = testData(16);
