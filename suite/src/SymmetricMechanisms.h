@@ -27,7 +27,8 @@ CK_ULONG ZeroPaddedLength(CK_ULONG length, CK_ULONG unit);
 // A new[] buffer of ZeroPaddedLength(length, unit) bytes: the data, then zeros.
 CK_BYTE_PTR NewZeroPaddedCopy(const CK_BYTE* data, CK_ULONG length, CK_ULONG unit);
 
-// CBC cut-down: the largest multiple of `unit` (above 0) that does not exceed `length`.
+// CBC cut-down: the largest multiple of `unit` that does not exceed `length` (0 for a shorter
+// length; `unit` must not be 0).
 CK_ULONG CutDownToUnit(CK_ULONG length, CK_ULONG unit);
 
 // Padding units of the ECB tests.
