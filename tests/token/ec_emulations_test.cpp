@@ -474,15 +474,36 @@ TEST_F(EcEmulations, KdfKeyLengthFromTemplateOrKeyType) {
   const Bytes generic = deriveOnToken(pair.privateKey, peer.get(), CKD_SHA1_KDF, {}, CKK_GENERIC_SECRET, &longKey, &rv);
   EXPECT_CKR(CKR_OK, rv);
   EXPECT_EQ(softwareDerivation(peer.get(), own.get(), EVP_sha1(), {}, longKey), generic);
-  // A DES3 key has its length by its type.
+  // A DES3 key has its length by its type, and the KDF's bytes with odd parity.
   const Bytes des3 = deriveOnToken(pair.privateKey, peer.get(), CKD_SHA256_KDF, {1}, CKK_DES3, nullptr, &rv);
   EXPECT_CKR(CKR_OK, rv);
-  EXPECT_EQ(24u, des3.size());
-  // An AES key without a length cannot be made.
-  const CK_ULONG before = sessionObjectCount();
-  deriveOnToken(pair.privateKey, peer.get(), CKD_SHA256_KDF, {1}, CKK_AES, nullptr, &rv);
-  EXPECT_CKR(CKR_TEMPLATE_INCOMPLETE, rv);
-  EXPECT_EQ(before, sessionObjectCount());
+  const Bytes kdfBytes = softwareDerivation(peer.get(), own.get(), EVP_sha256(), {1}, 24);
+  ASSERT_EQ(24u, des3.size());
+  ASSERT_EQ(24u, kdfBytes.size());
+  for (size_t i = 0; i < des3.size(); ++i) {
+    EXPECT_EQ(kdfBytes[i] & 0xFE, des3[i] & 0xFE) << "byte " << i;
+    EXPECT_EQ(1, __builtin_popcount(des3[i]) % 2) << "byte " << i;
+  }
+  // Lengths the module's own derivation refuses make no key.
+  struct Refused {
+    CK_KEY_TYPE type;
+    CK_ULONG length;
+    bool withLength;
+    CK_RV rv;
+  };
+  const Refused refusals[] = {
+      {CKK_AES, 0, false, CKR_TEMPLATE_INCOMPLETE}, {CKK_AES, 7, true, CKR_ATTRIBUTE_VALUE_INVALID},
+      {CKK_AES, 48, true, CKR_ATTRIBUTE_VALUE_INVALID}, {CKK_DES3, 16, true, CKR_ATTRIBUTE_VALUE_INVALID},
+      {CKK_GENERIC_SECRET, 0, true, CKR_ATTRIBUTE_VALUE_INVALID},
+  };
+  for (const Refused &refused : refusals) {
+    SCOPED_TRACE("key type " + std::to_string(refused.type) + ", length " + std::to_string(refused.length));
+    const CK_ULONG before = sessionObjectCount();
+    deriveOnToken(pair.privateKey, peer.get(), CKD_SHA256_KDF, {1}, refused.type,
+                  refused.withLength ? &refused.length : nullptr, &rv);
+    EXPECT_CKR(refused.rv, rv);
+    EXPECT_EQ(before, sessionObjectCount());
+  }
 }
 
 TEST_F(EcEmulations, Frp256v1KeysGenerateSignAndDerive) {

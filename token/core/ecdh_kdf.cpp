@@ -44,19 +44,43 @@ bool ulongAttribute(AttributeList list, CK_ATTRIBUTE_TYPE type, CK_ULONG *value)
   return false;
 }
 
-// The new key's length in bytes: CKA_VALUE_LEN, else the fixed length of its key type.
-CK_RV keyLength(AttributeList keyTemplate, CK_ULONG *length) {
-  if (ulongAttribute(keyTemplate, CKA_VALUE_LEN, length)) return *length > 0 ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID;
-  CK_KEY_TYPE type = 0;
-  if (ulongAttribute(keyTemplate, CKA_KEY_TYPE, &type)) {
-    switch (type) {
-      case CKK_DES: *length = 8; return CKR_OK;
-      case CKK_DES2: *length = 16; return CKR_OK;
-      case CKK_DES3: *length = 24; return CKR_OK;
-      default: break;
-    }
+// The fixed length of a DES key type; 0 for any other type.
+CK_ULONG desKeyLength(CK_KEY_TYPE type) {
+  switch (type) {
+    case CKK_DES: return 8;
+    case CKK_DES2: return 16;
+    case CKK_DES3: return 24;
+    default: return 0;
   }
-  return CKR_TEMPLATE_INCOMPLETE;
+}
+
+// The new key's length in bytes, by the rules the module applies to its own ECDH
+// derivation (measured: SoftHSM2 with CKD_NULL refuses an AES length other than 16, 24
+// or 32 bytes and a DES length other than the type's with CKR_ATTRIBUTE_VALUE_INVALID):
+// a DES key type has its fixed length, an AES key 16, 24 or 32 bytes, any other key the
+// template's CKA_VALUE_LEN.
+CK_RV keyLength(AttributeList keyTemplate, CK_KEY_TYPE type, CK_ULONG *length) {
+  CK_ULONG given = 0;
+  const bool hasLength = ulongAttribute(keyTemplate, CKA_VALUE_LEN, &given);
+  const CK_ULONG fixed = desKeyLength(type);
+  if (fixed != 0) {
+    if (hasLength && given != fixed) return CKR_ATTRIBUTE_VALUE_INVALID;
+    *length = fixed;
+    return CKR_OK;
+  }
+  if (!hasLength) return CKR_TEMPLATE_INCOMPLETE;
+  if (given == 0 || (type == CKK_AES && given != 16 && given != 24 && given != 32)) return CKR_ATTRIBUTE_VALUE_INVALID;
+  *length = given;
+  return CKR_OK;
+}
+
+// Gives each byte of a DES key odd parity in its lowest bit, as a DES key must have.
+void setDesParity(Bytes *key) {
+  for (CK_BYTE &byte : *key) {
+    CK_BYTE ones = 0;
+    for (int bit = 1; bit < 8; ++bit) ones ^= static_cast<CK_BYTE>((byte >> bit) & 1);
+    byte = static_cast<CK_BYTE>((byte & 0xFE) | (ones ^ 1));
+  }
 }
 
 // Destroys the temporary key when it goes out of scope.
@@ -136,8 +160,10 @@ CK_RV deriveEcdhWithKdf(const OperationRequest &request, AttributeList keyTempla
     return CKR_ARGUMENTS_BAD;
   }
   if (request.module.C_CreateObject == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
+  CK_KEY_TYPE type = CKK_VENDOR_DEFINED;
+  ulongAttribute(keyTemplate, CKA_KEY_TYPE, &type);
   CK_ULONG length = 0;
-  CK_RV rv = keyLength(keyTemplate, &length);
+  CK_RV rv = keyLength(keyTemplate, type, &length);
   if (rv != CKR_OK) return rv;
 
   Bytes z;
@@ -147,6 +173,7 @@ CK_RV deriveEcdhWithKdf(const OperationRequest &request, AttributeList keyTempla
   const bool derived = x963Kdf(parameters.kdf, z, parameters.pSharedData, parameters.ulSharedDataLen, length, &value);
   wipe(&z);
   if (!derived) return CKR_GENERAL_ERROR;
+  if (desKeyLength(type) != 0) setDesParity(&value);
 
   std::vector<CK_ATTRIBUTE> objectTemplate;
   for (CK_ULONG i = 0; i < keyTemplate.count; ++i) {

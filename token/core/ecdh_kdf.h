@@ -8,8 +8,9 @@
 //   3. C_CreateObject of the caller's template with CKA_VALUE in place of CKA_VALUE_LEN;
 //   4. the temporary key destroyed, whatever happened.
 //
-// The new key's length is the template's CKA_VALUE_LEN, or the fixed length of a DES key
-// type.
+// The new key's length is the fixed length of a DES key type, else the template's
+// CKA_VALUE_LEN, which for an AES key must be 16, 24 or 32 bytes, as the module's own
+// derivation requires; a DES key is given odd parity, as the module gives it.
 #ifndef ZORVEL_TOKEN_CORE_ECDH_KDF_H
 #define ZORVEL_TOKEN_CORE_ECDH_KDF_H
 
