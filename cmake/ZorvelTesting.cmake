@@ -14,12 +14,16 @@
 # TIMEOUT  the longest the test may run before it fails (a hang fails instead of blocking
 #          the run); default ZORVEL_TEST_TIMEOUT. A test under valgrind (a .valgrind variant
 #          or one labelled "valgrind") gets ZORVEL_VALGRIND_TIMEOUT_FACTOR times as long.
+#
+# A test that finds a tool it needs missing exits with ZORVEL_SKIP_RETURN_CODE (77), which
+# ctest reports as skipped rather than failed.
 
 find_program(ZORVEL_VALGRIND valgrind)
 set(ZORVEL_TEST_TIMEOUT 300 CACHE STRING "Seconds a test may run before it fails")
 set(ZORVEL_VALGRIND_TIMEOUT_FACTOR 4 CACHE STRING "How many times longer a test may run under valgrind")
 # The default for a test registered without zorvel_add_test: ctest reads it from here.
 file(WRITE ${PROJECT_BINARY_DIR}/DartConfiguration.tcl "TimeOut: ${ZORVEL_TEST_TIMEOUT}\n")
+set(ZORVEL_SKIP_RETURN_CODE 77)
 set(ZORVEL_WITH_TOKEN ${PROJECT_SOURCE_DIR}/scripts/with-token.sh)
 set(ZORVEL_VALGRIND_OPTIONS
     --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
@@ -57,7 +61,8 @@ function(zorvel_add_test)
       math(EXPR timeout "${timeout} * ${ZORVEL_VALGRIND_TIMEOUT_FACTOR}")
     endif()
     add_test(NAME ${name} COMMAND ${cmd})
-    set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout})
+    set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
+                         SKIP_RETURN_CODE ${ZORVEL_SKIP_RETURN_CODE})
     if(T_ENVIRONMENT)
       set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
     endif()
