@@ -9,5 +9,5 @@ case "$kind" in
   asan|ubsan) tree="$root/build-$kind" ;;
   *) echo "build.sh: unknown kind $kind" >&2; exit 2 ;;
 esac
-cmake -S "$root" -B "$tree" -DZORVEL_SANITIZE="$kind" >/dev/null
+cmake -S "$root" -B "$tree" -DZORVEL_SANITIZE="$kind" -DZORVEL_WERROR=ON >/dev/null
 cmake --build "$tree" -j"$(nproc)" "$@"
