@@ -1,19 +1,26 @@
 # Test registration shared by every test folder.
 #
 # zorvel_add_test(NAME <name> COMMAND <cmd> [args...]
-#                 [TOKEN [TOKENS <n>]] [VALGRIND] [LABELS <label>...] [ENVIRONMENT <VAR=value>...]
-#                 [TIMEOUT <seconds>])
+#                 [TOKEN [TOKENS <n>] [NAMESPACE]] [VALGRIND] [LABELS <label>...]
+#                 [ENVIRONMENT <VAR=value>...] [TIMEOUT <seconds>] [COST <n>])
 #
 # TOKEN    the test runs against the stand-in token: it gets fresh SoftHSM2 tokens of its
 #          own (scripts/with-token.sh), SOFTHSM2_CONF and ZORVEL_TEST_USER_PIN, and the
 #          label "standin". Tests without TOKEN get the label "unit".
-#          AddressSanitizer cannot run inside the stand-in's dlmopen namespace, so the
-#          asan tree runs only "unit" tests and the ubsan tree runs the "standin" ones.
+# NAMESPACE the test needs the stand-in's backend in a link-map namespace of its own
+#          (ZORVEL_STANDIN_NAMESPACE): it is not registered in the asan tree, which loads
+#          the backend into the application's namespace. Where ZORVEL_TOKEN_TESTS_NEED_NAMESPACE
+#          is set (a folder's tests of a program that brings its own libcrypto users, such
+#          as the engine), every TOKEN test needs it.
 # VALGRIND in the plain build, also register <name>.valgrind under valgrind memcheck
 #          (label "valgrind"): any error or definite leak fails it.
 # TIMEOUT  the longest the test may run before it fails (a hang fails instead of blocking
 #          the run); default ZORVEL_TEST_TIMEOUT. A test under valgrind (a .valgrind variant
 #          or one labelled "valgrind") gets ZORVEL_VALGRIND_TIMEOUT_FACTOR times as long.
+# COST     how long the test is expected to take, relative to others: ctest starts the
+#          costliest first, so that a long test does not start last (a clean tree has no
+#          timings of earlier runs). A .valgrind variant costs ZORVEL_VALGRIND_TIMEOUT_FACTOR
+#          times as much.
 #
 # A test that finds a tool it needs missing exits with ZORVEL_SKIP_RETURN_CODE (77), which
 # ctest reports as skipped rather than failed.
@@ -30,7 +37,13 @@ set(ZORVEL_VALGRIND_OPTIONS
     --show-leak-kinds=definite --track-origins=yes --quiet)
 
 function(zorvel_add_test)
-  cmake_parse_arguments(T "TOKEN;VALGRIND" "NAME;TOKENS;TIMEOUT" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "TOKEN;NAMESPACE;VALGRIND" "NAME;TOKENS;TIMEOUT;COST" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  if(T_TOKEN AND ZORVEL_TOKEN_TESTS_NEED_NAMESPACE)
+    set(T_NAMESPACE ON)
+  endif()
+  if(T_NAMESPACE AND NOT ZORVEL_STANDIN_NAMESPACE)
+    return()
+  endif()
   if(NOT T_TOKENS)
     set(T_TOKENS 1)
   endif()
@@ -63,6 +76,13 @@ function(zorvel_add_test)
     add_test(NAME ${name} COMMAND ${cmd})
     set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
                          SKIP_RETURN_CODE ${ZORVEL_SKIP_RETURN_CODE})
+    if(T_COST)
+      set(cost ${T_COST})
+      if(name MATCHES "\\.valgrind$")
+        math(EXPR cost "${cost} * ${ZORVEL_VALGRIND_TIMEOUT_FACTOR}")
+      endif()
+      set_tests_properties(${name} PROPERTIES COST ${cost})
+    endif()
     if(T_ENVIRONMENT)
       set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
     endif()
