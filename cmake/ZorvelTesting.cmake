@@ -17,10 +17,9 @@
 # TIMEOUT  the longest the test may run before it fails (a hang fails instead of blocking
 #          the run); default ZORVEL_TEST_TIMEOUT. A test under valgrind (a .valgrind variant
 #          or one labelled "valgrind") gets ZORVEL_VALGRIND_TIMEOUT_FACTOR times as long.
-# COST     how long the test is expected to take, relative to others: ctest starts the
-#          costliest first, so that a long test does not start last (a clean tree has no
-#          timings of earlier runs). A .valgrind variant costs ZORVEL_VALGRIND_TIMEOUT_FACTOR
-#          times as much.
+# COST     about the seconds the test takes (with VALGRIND: its .valgrind variant, the plain
+#          run being short): a parallel ctest starts the costliest first, so that a long test
+#          does not start last in a tree that has no timings of earlier runs.
 #
 # A test that finds a tool it needs missing exits with ZORVEL_SKIP_RETURN_CODE (77), which
 # ctest reports as skipped rather than failed.
@@ -76,12 +75,8 @@ function(zorvel_add_test)
     add_test(NAME ${name} COMMAND ${cmd})
     set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
                          SKIP_RETURN_CODE ${ZORVEL_SKIP_RETURN_CODE})
-    if(T_COST)
-      set(cost ${T_COST})
-      if(name MATCHES "\\.valgrind$")
-        math(EXPR cost "${cost} * ${ZORVEL_VALGRIND_TIMEOUT_FACTOR}")
-      endif()
-      set_tests_properties(${name} PROPERTIES COST ${cost})
+    if(T_COST AND (name MATCHES "\\.valgrind$" OR NOT T_VALGRIND))
+      set_tests_properties(${name} PROPERTIES COST ${T_COST})
     endif()
     if(T_ENVIRONMENT)
       set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
