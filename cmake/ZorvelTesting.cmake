@@ -2,7 +2,15 @@
 #
 # zorvel_add_test(NAME <name> COMMAND <cmd> [args...]
 #                 [TOKEN [TOKENS <n>] [NAMESPACE]] [VALGRIND] [LABELS <label>...]
-#                 [ENVIRONMENT <VAR=value>...] [TIMEOUT <seconds>] [COST <n>])
+#                 [ENVIRONMENT <VAR=value>...] [DEPENDS <target>...] [TIMEOUT <seconds>]
+#                 [COST <n>])
+#
+# A tree builds the test programs of the tests it registers, and no others: tests/ is left
+# out of "all", and with "all" comes every target that a registered test runs as its
+# command, names in its COMMAND or ENVIRONMENT through $<TARGET_FILE:...> or
+# $<TARGET_FILE_DIR:...>, or lists under DEPENDS (what it reaches another way, e.g. a
+# folder that a target's build fills) (zorvel_test_programs). ZORVEL_TEST_LABEL, when
+# set, registers only the tests with that label (the ubsan tree: standin).
 #
 # TOKEN    the test runs against the stand-in token: it gets fresh SoftHSM2 tokens of its
 #          own (scripts/with-token.sh), SOFTHSM2_CONF and ZORVEL_TEST_USER_PIN, and the
@@ -25,6 +33,8 @@
 # ctest reports as skipped rather than failed.
 
 find_program(ZORVEL_VALGRIND valgrind)
+set(ZORVEL_TEST_LABEL "" CACHE STRING "Register only the tests with this label (unit or standin); empty: all")
+add_custom_target(zorvel_test_programs ALL)
 set(ZORVEL_TEST_TIMEOUT 300 CACHE STRING "Seconds a test may run before it fails")
 set(ZORVEL_VALGRIND_TIMEOUT_FACTOR 4 CACHE STRING "How many times longer a test may run under valgrind")
 # The default for a test registered without zorvel_add_test: ctest reads it from here.
@@ -36,13 +46,31 @@ set(ZORVEL_VALGRIND_OPTIONS
     --show-leak-kinds=definite --track-origins=yes --quiet)
 
 function(zorvel_add_test)
-  cmake_parse_arguments(T "TOKEN;NAMESPACE;VALGRIND" "NAME;TOKENS;TIMEOUT;COST" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "TOKEN;NAMESPACE;VALGRIND" "NAME;TOKENS;TIMEOUT;COST"
+                        "COMMAND;LABELS;ENVIRONMENT;DEPENDS" ${ARGN})
   if(T_TOKEN AND ZORVEL_TOKEN_TESTS_NEED_NAMESPACE)
     set(T_NAMESPACE ON)
   endif()
   if(T_NAMESPACE AND NOT ZORVEL_STANDIN_NAMESPACE)
     return()
   endif()
+  if(T_TOKEN)
+    set(kind standin)
+  else()
+    set(kind unit)
+  endif()
+  if(ZORVEL_TEST_LABEL AND NOT ZORVEL_TEST_LABEL IN_LIST T_LABELS AND NOT ZORVEL_TEST_LABEL STREQUAL kind)
+    return()
+  endif()
+  string(REGEX MATCHALL "\\$<TARGET_FILE(_DIR)?:[^>]+>" named "${T_COMMAND};${T_ENVIRONMENT}")
+  list(TRANSFORM named REPLACE "^\\$<TARGET_FILE(_DIR)?:([^>]+)>$" "\\2")
+  list(GET T_COMMAND 0 program)
+  if(TARGET ${program})
+    list(APPEND named ${program}) # add_test runs a program target named as the command
+  endif()
+  foreach(target IN LISTS named T_DEPENDS)
+    add_dependencies(zorvel_test_programs ${target})
+  endforeach()
   if(NOT T_TOKENS)
     set(T_TOKENS 1)
   endif()
@@ -64,10 +92,8 @@ function(zorvel_add_test)
     endif()
     if(T_TOKEN)
       set(cmd ${ZORVEL_WITH_TOKEN} ${CMAKE_CURRENT_BINARY_DIR}/token-${name} --tokens ${T_TOKENS} -- ${cmd})
-      list(APPEND labels standin)
-    else()
-      list(APPEND labels unit)
     endif()
+    list(APPEND labels ${kind})
     set(timeout ${T_TIMEOUT})
     if("valgrind" IN_LIST labels)
       math(EXPR timeout "${timeout} * ${ZORVEL_VALGRIND_TIMEOUT_FACTOR}")

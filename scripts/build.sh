@@ -14,5 +14,9 @@ esac
 # another generator keeps it.
 generator=()
 [ -f "$tree/CMakeCache.txt" ] || generator=(-G Ninja)
-cmake -S "$root" -B "$tree" "${generator[@]}" -DZORVEL_SANITIZE="$kind" -DZORVEL_WERROR=ON >/dev/null
+# The ubsan tree is for the tests against the stand-in; the asan tree runs UBSan on the rest.
+label=""
+[ "$kind" = ubsan ] && label=standin
+cmake -S "$root" -B "$tree" "${generator[@]}" -DZORVEL_SANITIZE="$kind" -DZORVEL_TEST_LABEL="$label" \
+  -DZORVEL_WERROR=ON >/dev/null
 cmake --build "$tree" -j"$(nproc)" "$@"

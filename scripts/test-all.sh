@@ -4,7 +4,8 @@
 #   build-asan/   AddressSanitizer + UBSan, every test that does not need the stand-in's
 #                 backend in a namespace of its own (the stand-in loads it into the
 #                 application's there)
-#   build-ubsan/  UBSan, the tests against the stand-in token ("standin")
+#   build-ubsan/  UBSan, the tests against the stand-in token (label "standin"), the
+#                 stand-in in its namespace
 # The three trees build side by side, then their tests run side by side, so that every
 # core stays busy. Extra arguments go to every ctest run (for example -R NAME).
 set -uo pipefail
@@ -15,7 +16,6 @@ root="$(cd "$here/.." && pwd)"
 jobs="$(nproc)"
 kinds=(none asan ubsan)
 declare -A tree=([none]="$root/build" [asan]="$root/build-asan" [ubsan]="$root/build-ubsan")
-declare -A labels=([none]="" [asan]="" [ubsan]="-L standin")
 extra=("$@")
 
 # Runs one function per tree at once and waits for all; the status of each goes to
@@ -32,8 +32,7 @@ succeeded() { [ "$(cat "${tree[$1]}/$2.status" 2>/dev/null)" = 0 ]; }
 
 build() { "$here/build.sh" "$1" >"${tree[$1]}/build.log" 2>&1; }
 run_tests() {
-  # shellcheck disable=SC2086 # the label option is two words or none
-  (cd "${tree[$1]}" && ctest --output-on-failure -j"$jobs" ${labels[$1]} "${extra[@]}") >"${tree[$1]}/ctest.log" 2>&1
+  (cd "${tree[$1]}" && ctest --output-on-failure -j"$jobs" "${extra[@]}") >"${tree[$1]}/ctest.log" 2>&1
 }
 
 start=$SECONDS
