@@ -9,5 +9,14 @@ case "$kind" in
   asan|ubsan) tree="$root/build-$kind" ;;
   *) echo "build.sh: unknown kind $kind" >&2; exit 2 ;;
 esac
-cmake -S "$root" -B "$tree" -DZORVEL_SANITIZE="$kind" >/dev/null
+# Ninja where the tree is new: it starts a target's compilations before the libraries it
+# links are built, so that long ones (p11suite's tests) start early. A tree made with
+# another generator keeps it.
+generator=()
+[ -f "$tree/CMakeCache.txt" ] || generator=(-G Ninja)
+# The ubsan tree is for the tests against the stand-in; the asan tree runs UBSan on the rest.
+label=""
+[ "$kind" = ubsan ] && label=standin
+cmake -S "$root" -B "$tree" "${generator[@]}" -DZORVEL_SANITIZE="$kind" -DZORVEL_TEST_LABEL="$label" \
+  -DZORVEL_WERROR=ON >/dev/null
 cmake --build "$tree" -j"$(nproc)" "$@"

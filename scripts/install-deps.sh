@@ -3,7 +3,7 @@
 # Does nothing when they are all there already.
 set -euo pipefail
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   libssl-dev openssl libconfig-dev
   softhsm2 libsofthsm2 libp11-kit-dev

@@ -1,43 +1,73 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every tree and runs every test:
 #   build/        all tests, plus the valgrind runs
-#   build-asan/   AddressSanitizer + UBSan, the tests that stay out of the stand-in ("unit")
-#   build-ubsan/  UBSan, the tests against the stand-in token ("standin")
-# Extra arguments go to every ctest run (for example -R NAME).
+#   build-asan/   AddressSanitizer + UBSan, every test that does not need the stand-in's
+#                 backend in a namespace of its own (the stand-in loads it into the
+#                 application's there)
+#   build-ubsan/  UBSan, the tests against the stand-in token (label "standin"), the
+#                 stand-in in its namespace
+# The three trees build side by side, then their tests run side by side, so that every
+# core stays busy. Extra arguments go to every ctest run (for example -R NAME).
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/.." && pwd)"
 "$here/install-deps.sh" || exit 1
 
 jobs="$(nproc)"
-status=0
-passed=0
-failed=0
-run_tree() {
-  local kind="$1" tree="$2"; shift 2
-  echo "=== $kind: build"
-  mkdir -p "$tree"
-  "$here/build.sh" "$kind" >"$tree/build.log" 2>&1 || {
-    tail -n 60 "$tree/build.log"; echo "=== $kind: build failed"; status=1; failed=$((failed + 1)); return; }
-  echo "=== $kind: test"
-  local log="$tree/ctest.log"
-  (cd "$tree" && ctest --output-on-failure -j"$jobs" "$@") | tee "$log"
-  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-  local line
-  line="$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)"
-  if [ -n "$line" ]; then
-    local total bad
-    total="$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")"
-    bad="$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")"
-    passed=$((passed + total - bad)); failed=$((failed + bad))
-  fi
+kinds=(none asan ubsan)
+declare -A tree=([none]="$root/build" [asan]="$root/build-asan" [ubsan]="$root/build-ubsan")
+extra=("$@")
+
+# Runs one function per tree at once and waits for all; the status of each goes to
+# $tree/<step>.status.
+in_every_tree() {
+  local step="$1" kind
+  for kind in "${kinds[@]}"; do
+    mkdir -p "${tree[$kind]}"
+    ( "$step" "$kind"; echo $? >"${tree[$kind]}/$step.status" ) &
+  done
+  wait
+}
+succeeded() { [ "$(cat "${tree[$1]}/$2.status" 2>/dev/null)" = 0 ]; }
+
+build() { "$here/build.sh" "$1" >"${tree[$1]}/build.log" 2>&1; }
+run_tests() {
+  (cd "${tree[$1]}" && ctest --output-on-failure -j"$jobs" "${extra[@]}") >"${tree[$1]}/ctest.log" 2>&1
 }
 
-extra=("$@")
-run_tree none "$root/build" "${extra[@]}"
-run_tree asan "$root/build-asan" -L unit "${extra[@]}"
-run_tree ubsan "$root/build-ubsan" -L standin "${extra[@]}"
+start=$SECONDS
+echo "=== build: ${kinds[*]}"
+in_every_tree build
+status=0
+for kind in "${kinds[@]}"; do
+  if ! succeeded "$kind" build; then
+    tail -n 60 "${tree[$kind]}/build.log"
+    echo "=== $kind: build failed"
+    status=1
+  fi
+done
+echo "=== built in $((SECONDS - start)) s"
+[ $status -eq 0 ] || { echo; echo "total: 0 passed, 0 failed (a build failed)"; exit 1; }
+
+echo "=== test: ${kinds[*]}"
+in_every_tree run_tests
+passed=0 failed=0 skipped=0
+for kind in "${kinds[@]}"; do
+  log="${tree[$kind]}/ctest.log"
+  echo "=== $kind: test"
+  cat "$log"
+  succeeded "$kind" run_tests || status=1
+  line="$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)"
+  if [ -n "$line" ]; then
+    total="$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")"
+    bad="$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")"
+    skips="$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)$' "$log")"
+    passed=$((passed + total - bad - skips)); failed=$((failed + bad)); skipped=$((skipped + skips))
+  else
+    failed=$((failed + 1)) # ctest itself did not finish
+  fi
+done
 
 echo
-echo "total: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed, $skipped skipped, in $((SECONDS - start)) s"
 exit $status

@@ -38,7 +38,7 @@ zorvel_add_test(NAME engine_pkey_ops COMMAND $<TARGET_FILE:engine_pkey_ops_test>
 zorvel_add_test(NAME engine_openssl_cli
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/openssl_cli_test.sh
           ${CMAKE_CURRENT_BINARY_DIR}/engines $<TARGET_FILE:zorvelP11>
-  TOKEN)
+  TOKEN DEPENDS ezorvel_testroot)
 
 # Threads against the engine's own locking: the stand-in does not serialise.
 pkey_engine_test(engine_pkey_threads_test test_pkey_threads.cpp)

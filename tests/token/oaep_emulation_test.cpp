@@ -346,9 +346,11 @@ TEST_F(OaepEmulation, AnActiveOperationIsTheBackendsToGuard) {
 // Each session keeps its own pending operation.
 TEST_F(OaepEmulation, SessionsOnThreadsKeepTheirOwnSchemes) {
   std::vector<std::thread> threads;
-  for (const Hash &hash : {kSha224, kSha256, kSha384, kSha512}) {
-    threads.emplace_back([this, &hash] {
-      Scheme scheme{hash, kSha1, kLabel};
+  // The hashes by address: a braced list of them would hold copies that end with the
+  // loop, before the threads are done with them.
+  for (const Hash *hash : {&kSha224, &kSha256, &kSha384, &kSha512}) {
+    threads.emplace_back([this, hash] {
+      Scheme scheme{*hash, kSha1, kLabel};
       CK_RSA_PKCS_OAEP_PARAMS params = scheme.params();
       CK_MECHANISM mechanism = {CKM_RSA_PKCS_OAEP, &params, sizeof params};
       CK_SESSION_HANDLE own = CK_INVALID_HANDLE;

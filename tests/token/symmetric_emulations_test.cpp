@@ -214,6 +214,7 @@ TEST_F(SymmetricEmulations, GmacIsOpenSslsGcmTagOverTheDataAsAad) {
       EXPECT_EQ(openSslGmac(value, iv, data, tagBits == 0 ? 16 : tagBits / 8), mac);
       EXPECT_CKR(CKR_OK, verify(gmac, key, data, mac));
       Bytes changed = mac;
+      ASSERT_FALSE(changed.empty());
       changed.back() ^= 0x80;
       EXPECT_CKR(CKR_SIGNATURE_INVALID, verify(gmac, key, data, changed));
     }

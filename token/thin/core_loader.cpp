@@ -39,6 +39,13 @@ std::string corePath() {
   return ZORVEL_P11_CORE_BUILD_PATH;
 }
 
+void giveBack(KeyMask keys) {
+  for (pthread_key_t key = 0; key < kFirstLevelKeys; ++key) {
+    if ((keys >> key) & 1u) pthread_key_delete(key);
+  }
+}
+
+#if ZORVEL_STANDIN_OWN_NAMESPACE
 // Keeps up to kNamespaceKeys of this side's free first-level keys taken for the core's
 // namespace, the highest numbers first, and returns them as a mask; 0, with every key
 // given back, when fewer than kMinNamespaceKeys are free.
@@ -59,23 +66,36 @@ KeyMask reserveNamespaceKeys() {
   return mask;
 }
 
-void giveBack(KeyMask keys) {
-  for (pthread_key_t key = 0; key < kFirstLevelKeys; ++key) {
-    if ((keys >> key) & 1u) pthread_key_delete(key);
-  }
-}
-
-void loadOnce() {
+// Loads the core into a link-map namespace of its own, with the thread keys that
+// namespace may use set aside first; nullptr when either cannot be had.
+void *openCore(const std::string &path, KeyMask &namespaceKeys) {
   // Before anything in the namespace can make a key.
-  const KeyMask namespaceKeys = reserveNamespaceKeys();
-  if (namespaceKeys == 0) return;
-  const std::string path = corePath();
+  namespaceKeys = reserveNamespaceKeys();
+  if (namespaceKeys == 0) return nullptr;
   void *handle = dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     std::fprintf(stderr, "libzorvelP11: cannot load %s: %s\n", path.c_str(), dlerror());
     giveBack(namespaceKeys);
-    return;
   }
+  return handle;
+}
+#else
+// Loads the core into the application's namespace (the AddressSanitizer build: ASan
+// cannot run inside another namespace). The backend then shares the application's C
+// library and libcrypto, so no thread keys are set aside.
+void *openCore(const std::string &path, KeyMask &namespaceKeys) {
+  namespaceKeys = 0;
+  void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) std::fprintf(stderr, "libzorvelP11: cannot load %s: %s\n", path.c_str(), dlerror());
+  return handle;
+}
+#endif
+
+void loadOnce() {
+  const std::string path = corePath();
+  KeyMask namespaceKeys = 0;
+  void *handle = openCore(path, namespaceKeys);
+  if (handle == nullptr) return;
   auto entry = reinterpret_cast<ZorvelCoreInterfaceFn>(dlsym(handle, ZORVEL_CORE_INTERFACE_SYMBOL));
   const ZorvelCoreInterface *core = entry != nullptr ? entry() : nullptr;
   if (core == nullptr || core->interfaceVersion != ZORVEL_CORE_INTERFACE_VERSION) {
@@ -83,7 +103,7 @@ void loadOnce() {
     giveBack(namespaceKeys);
     return;
   }
-  core->adoptThreadKeys(namespaceKeys);
+  if (namespaceKeys != 0) core->adoptThreadKeys(namespaceKeys);
   g_core.store(core, std::memory_order_release);
 }
 

@@ -1,23 +1,5 @@
-# Reading what a run of p11suite left: the list of tests expected to fail and googletest's
-# JSON report. Included by the scripts that judge a run.
-
-# zorvel_read_expected_failures(<file> <out>): the "Case.Test" names of a list of
-# "Case.Test reason" lines ('#' comments and blank lines skipped); a line of another form
-# is an error.
-function(zorvel_read_expected_failures file out)
-  set(names "")
-  file(STRINGS "${file}" lines)
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^[ \t]*(#|$)")
-      continue()
-    endif()
-    if(NOT line MATCHES "^([A-Za-z0-9_]+\\.[A-Za-z0-9_]+)[ \t]+[^ \t]")
-      message(FATAL_ERROR "${file}: not 'Case.Test reason': ${line}")
-    endif()
-    list(APPEND names "${CMAKE_MATCH_1}")
-  endforeach()
-  set(${out} "${names}" PARENT_SCOPE)
-endfunction()
+# Reading what a run of p11suite left: googletest's JSON report. Included by the scripts
+# that judge a run.
 
 # zorvel_read_suite_report(<json file>): sets, in the caller's scope, report_tests to the
 # "Case.Test" names of the tests that ran (disabled ones are left out), and for the i-th of
