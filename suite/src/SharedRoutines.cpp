@@ -113,8 +113,8 @@ CK_RV libC_GTest_P11::CleanupPartition()
     const CK_ULONG capacity = sizeof(handles) / sizeof(handles[0]);
     // The count is reset before each search so that a failing search cannot repeat the
     // previous batch. A token that keeps finding objects it does not destroy would keep
-    // the search going for ever: it ends at a batch of handles that were all tried before
-    // or of which not one could be destroyed.
+    // the search going for ever, so the search also ends at a batch of handles that were
+    // all tried before or of which no destroy succeeded, and the test fails.
     std::set<CK_OBJECT_HANDLE> tried;
     for (;;) {
         count = 0;
