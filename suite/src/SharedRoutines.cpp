@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <set>
 #include <vector>
 
 #include "DerivedKeyTemplate.h"
@@ -111,14 +112,27 @@ CK_RV libC_GTest_P11::CleanupPartition()
     CK_OBJECT_HANDLE handles[100];
     const CK_ULONG capacity = sizeof(handles) / sizeof(handles[0]);
     // The count is reset before each search so that a failing search cannot repeat the
-    // previous batch.
+    // previous batch. A token that keeps finding objects it does not destroy would keep
+    // the search going for ever, so the search also ends at a batch of handles that were
+    // all tried before or of which no destroy succeeded, and the test fails.
+    std::set<CK_OBJECT_HANDLE> tried;
     for (;;) {
         count = 0;
         if (m_pFList->C_FindObjects(m_hSession, handles, capacity, &count) != CKR_OK || count == 0)
             break;
         count = std::min(count, capacity);
+        bool anyNew = false;
         for (CK_ULONG i = 0; i < count; ++i)
-            m_pFList->C_DestroyObject(m_hSession, handles[i]);
+            anyNew = tried.insert(handles[i]).second || anyNew;
+        CK_ULONG destroyed = 0;
+        for (CK_ULONG i = 0; anyNew && i < count; ++i) {
+            if (m_pFList->C_DestroyObject(m_hSession, handles[i]) == CKR_OK)
+                ++destroyed;
+        }
+        if (destroyed == 0) {
+            ADD_FAILURE() << "the token keeps returning " << count << " objects that cannot be destroyed";
+            break;
+        }
     }
     return m_pFList->C_FindObjectsFinal(m_hSession);
 }

@@ -301,11 +301,14 @@ TEST_F(SharedRoutines, CleanupPartitionDestroysInBatchesOfAHundred)
         std::vector<CK_OBJECT_HANDLE> destroyed;
         Fake().C_DestroyObject = [&destroyed](CK_SESSION_HANDLE, CK_OBJECT_HANDLE handle) {
             destroyed.push_back(handle);
-            return static_cast<CK_RV>(CKR_ACTION_PROHIBITED); // not looked at
+            // A refused destroy is not looked at while others of its batch succeed.
+            return handle % 2 == 1 ? static_cast<CK_RV>(CKR_ACTION_PROHIBITED) : CKR_OK;
         };
         Fake().C_FindObjectsFinal = Answer{CKR_DEVICE_ERROR};
 
-        EXPECT_EQ(CKR_DEVICE_ERROR, P11::CleanupPartition()) << "the answer of closing the search";
+        CK_RV rv = CKR_OK;
+        EXPECT_TRUE(RecordFailures([&] { rv = P11::CleanupPartition(); }).empty());
+        EXPECT_EQ(CKR_DEVICE_ERROR, rv) << "the answer of closing the search";
         if (objects == 250)
             EXPECT_EQ((std::vector<CK_ULONG>{100, 100, 50, 0}), batches);
         else
@@ -336,6 +339,50 @@ TEST_F(SharedRoutines, CleanupPartitionStopsOnAFailingSearch)
     Fake().C_FindObjectsInit = Answer{CKR_SESSION_HANDLE_INVALID};
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, P11::CleanupPartition());
     EXPECT_EQ(std::vector<std::string>{"C_FindObjectsInit"}, Fake().calls);
+}
+
+// A token that keeps finding objects it does not destroy: the cleanup ends at the first
+// batch of which no destroy succeeds or whose handles were all tried before, records why,
+// and still closes the search and returns that answer.
+TEST_F(SharedRoutines, CleanupPartitionEndsWhenTheTokenKeepsFindingWhatItDoesNotDestroy)
+{
+    const struct {
+        const char* token;
+        std::vector<std::vector<CK_OBJECT_HANDLE>> batches; // found by the searches in turn, the last again and again
+        bool destroys;                                       // C_DestroyObject answers CKR_OK
+        std::size_t searches, destroyCalls, lastBatch;
+    } rows[] = {
+        {"the same handles, destroys refused", {{1, 2, 3}}, false, 1, 3, 3},
+        {"new handles each time, destroys refused", {{1, 2}, {3, 4, 5}}, false, 1, 2, 2},
+        {"the same handles, destroys answered CKR_OK", {{1, 2, 3}}, true, 2, 3, 3},
+        {"two batches by turns, destroys answered CKR_OK", {{1, 2}, {3, 4}, {1, 2}}, true, 3, 4, 2},
+        {"some handles new, destroys answered CKR_OK", {{1, 2}, {2, 3}, {3}}, true, 3, 4, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.token);
+        ResetFakeToken();
+        std::size_t searches = 0;
+        Fake().C_FindObjects = [&](CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR handles, CK_ULONG, CK_ULONG_PTR count) {
+            const auto& batch = row.batches[std::min(searches++, row.batches.size() - 1)];
+            std::copy(batch.begin(), batch.end(), handles);
+            *count = batch.size();
+            return CKR_OK;
+        };
+        Fake().C_DestroyObject = Answer{row.destroys ? CKR_OK : CKR_ACTION_PROHIBITED};
+        Fake().C_FindObjectsFinal = Answer{CKR_SESSION_CLOSED};
+
+        CK_RV rv = CKR_OK;
+        const auto failures = RecordFailures([&] { rv = P11::CleanupPartition(); });
+        EXPECT_EQ(CKR_SESSION_CLOSED, rv);
+        ASSERT_EQ(1U, failures.size());
+        EXPECT_FALSE(failures[0].fatal);
+        const std::string named = "the token keeps returning " + std::to_string(row.lastBatch) +
+                                  " objects that cannot be destroyed";
+        EXPECT_NE(std::string::npos, failures[0].message.find(named)) << failures[0].message;
+        EXPECT_EQ(row.searches, searches);
+        EXPECT_EQ(row.destroyCalls, Fake().CallCount("C_DestroyObject"));
+        EXPECT_EQ(1U, Fake().CallCount("C_FindObjectsFinal"));
+    }
 }
 
 TEST_F(SharedRoutines, DigestDataReturnsOkAndRecordsARefusedMechanism)

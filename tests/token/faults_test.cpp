@@ -124,6 +124,52 @@ TEST_F(Faults, CorruptCiphertext) {
   EXPECT_CKR(CKR_OK, f->C_UnwrapKey(session, &keyWrap, aesKey, wrapping.data(), wrapping.size(), tmpl, 2, &unwrapped));
 }
 
+// Registered with ZORVEL_P11_FAULTS=undeletable-objects.
+TEST_F(Faults, UndeletableObjects) {
+  const CK_OBJECT_HANDLE object = createDataObject(CK_FALSE);
+  ASSERT_CKR(CKR_OK, f->C_FindObjectsInit(session, nullptr, 0));
+  // The one object of the token first, then handles in the room left, the same ones at
+  // every call: the search never ends.
+  std::vector<CK_OBJECT_HANDLE> found(8);
+  CK_ULONG count = 0;
+  ASSERT_CKR(CKR_OK, f->C_FindObjects(session, found.data(), found.size(), &count));
+  ASSERT_EQ(8u, count);
+  EXPECT_EQ(object, found[0]);
+  const std::vector<CK_OBJECT_HANDLE> added(found.begin() + 1, found.end());
+  ASSERT_CKR(CKR_OK, f->C_FindObjects(session, found.data(), found.size(), &count));
+  ASSERT_EQ(8u, count);
+  EXPECT_EQ(added, std::vector<CK_OBJECT_HANDLE>(found.begin(), found.begin() + 7));
+  EXPECT_CKR(CKR_OK, f->C_FindObjectsFinal(session));
+  for (const CK_OBJECT_HANDLE handle : found) EXPECT_CKR(CKR_OBJECT_HANDLE_INVALID, f->C_DestroyObject(session, handle));
+  // The token's own object is destroyed as ever.
+  EXPECT_CKR(CKR_OK, f->C_DestroyObject(session, object));
+}
+
+// Registered with ZORVEL_P11_FAULTS=device-errors.
+TEST(FaultSwitches, DeviceErrorsAnswerEverySeventhCallButFinalize) {
+  CK_FUNCTION_LIST_PTR f = functionList();
+  ASSERT_NE(nullptr, f);
+  CK_INFO info;
+  // Calls before the initialisation are not counted.
+  for (int call = 0; call < 10; ++call) EXPECT_CKR(CKR_CRYPTOKI_NOT_INITIALIZED, f->C_GetInfo(&info));
+  CK_C_INITIALIZE_ARGS args = osLockingArgs();
+  // Twice: the count starts again at every initialisation.
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
+    std::vector<int> failed;
+    for (int call = 1; call <= 20; ++call) {
+      const CK_RV rv = f->C_GetInfo(&info);
+      if (rv != CKR_OK) {
+        EXPECT_CKR(CKR_DEVICE_ERROR, rv);
+        failed.push_back(call);
+      }
+    }
+    EXPECT_EQ((std::vector<int>{7, 14}), failed);
+    // The 21st call, which no device error meets.
+    EXPECT_CKR(CKR_OK, f->C_Finalize(nullptr));
+  }
+}
+
 // Registered with ZORVEL_P11_FAULTS=corrupt-signature,no-such-fault.
 TEST(FaultSwitches, UnknownNameRefusesInitialisation) {
   CK_FUNCTION_LIST_PTR f = functionList();

@@ -175,6 +175,18 @@ CK_RV destroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
   });
 }
 
+CK_RV findObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
+                  CK_ULONG_PTR pulObjectCount) {
+  return guarded([&] {
+    ActiveCall active;
+    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    SessionCall session(hSession);
+    const CK_RV rv = exchange(backendFunctions().C_FindObjects, hSession, phObject, ulMaxObjectCount, pulObjectCount);
+    if (rv == CKR_OK) undeletableObjectsHook(library().faults, phObject, ulMaxObjectCount, pulObjectCount);
+    return rv;
+  });
+}
+
 CK_RV getSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
   return guarded([&] {
     ActiveCall active;
@@ -246,6 +258,7 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_CreateObject = createObjectWithKeyTypes;
   list.C_CopyObject = copyObjectWithKeyTypes;
   list.C_FindObjectsInit = findObjectsInitWithKeyTypes;
+  list.C_FindObjects = findObjects;
   list.C_GetAttributeValue = getAttributeValueWithKeyTypes;
   list.C_SetAttributeValue = setAttributeValueWithKeyTypes;
   list.C_OpenSession = openSession;
@@ -262,7 +275,36 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
 
 const CK_FUNCTION_LIST g_untracedFunctionList = makeFunctionList();
 
-const CK_FUNCTION_LIST &untracedFunctions() { return g_untracedFunctionList; }
+// Whether device-errors (faults.h) answers the call now being made in its place.
+bool answeredByDeviceError() {
+  return guarded([] {
+           ActiveCall active;
+           return active.initialised() && deviceErrorHook(library().faults) ? CKR_DEVICE_ERROR : CKR_OK;
+         }) == CKR_DEVICE_ERROR;
+}
+
+// The entry of a standard function that device-errors may answer in its place.
+template <auto Member>
+struct DeviceErrorEntry;
+
+template <typename... Args, CK_RV (*CK_FUNCTION_LIST::*Member)(Args...)>
+struct DeviceErrorEntry<Member> {
+  static CK_RV call(Args... args) {
+    if (answeredByDeviceError()) return CKR_DEVICE_ERROR;
+    return (g_untracedFunctionList.*Member)(args...);
+  }
+};
+
+// C_Finalize is never answered in its place, so that a process can always end.
+constexpr CK_FUNCTION_LIST makeDeviceErrorFunctionList() {
+  CK_FUNCTION_LIST list = functionListOf<DeviceErrorEntry>();
+  list.C_Finalize = finalize;
+  return list;
+}
+
+const CK_FUNCTION_LIST g_deviceErrorFunctionList = makeDeviceErrorFunctionList();
+
+const CK_FUNCTION_LIST &untracedFunctions() { return g_deviceErrorFunctionList; }
 
 // What the application calls: every entry with its trace line (trace.h).
 CK_FUNCTION_LIST g_functionList = tracedFunctionList<untracedFunctions>();

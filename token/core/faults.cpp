@@ -17,7 +17,13 @@ const FaultEntry kFaults[] = {
     {Fault::CorruptCiphertext, "corrupt-ciphertext"},
     {Fault::RoDestroy, "ro-destroy"},
     {Fault::KeepClosedSession, "keep-closed-session"},
+    {Fault::UndeletableObjects, "undeletable-objects"},
+    {Fault::DeviceErrors, "device-errors"},
 };
+
+// Far above the handles a module hands out.
+constexpr CK_OBJECT_HANDLE kFirstUndeletableHandle = 0x7FFF0000;
+constexpr unsigned long kDeviceErrorEvery = 7;
 
 const FaultEntry *entryNamed(const std::string &name) {
   for (const FaultEntry &entry : kFaults) {
@@ -36,6 +42,7 @@ std::string knownNames() {
 
 bool FaultSwitches::readEnvironment(std::string *error) {
   bits_ = 0;
+  calls_ = 0;
   const char *value = std::getenv("ZORVEL_P11_FAULTS");
   if (value == nullptr) return true;
   unsigned bits = 0;
@@ -86,6 +93,16 @@ bool keepClosedSessionHook(const FaultSwitches &faults, const CK_FUNCTION_LIST &
   if (!faults.on(Fault::KeepClosedSession)) return false;
   CK_SESSION_INFO info{};
   return module.C_GetSessionInfo(session, &info) == CKR_OK;
+}
+
+void undeletableObjectsHook(const FaultSwitches &faults, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max,
+                            CK_ULONG_PTR count) {
+  if (!faults.on(Fault::UndeletableObjects) || *count >= max) return;
+  for (CK_ULONG i = 0; *count < max; ++i) handles[(*count)++] = kFirstUndeletableHandle + i;
+}
+
+bool deviceErrorHook(const FaultSwitches &faults) {
+  return faults.on(Fault::DeviceErrors) && faults.countCall() % kDeviceErrorEvery == 0;
 }
 
 }  // namespace zorvel::core

@@ -10,6 +10,7 @@
 
 #include "pkcs11.h"
 
+#include <atomic>
 #include <string>
 
 namespace zorvel::core {
@@ -19,6 +20,8 @@ enum class Fault {
   CorruptCiphertext,  // corrupt-ciphertext
   RoDestroy,          // ro-destroy
   KeepClosedSession,  // keep-closed-session
+  UndeletableObjects, // undeletable-objects
+  DeviceErrors,       // device-errors
 };
 
 class FaultSwitches {
@@ -27,9 +30,13 @@ class FaultSwitches {
   // stderr in *error and every fault off, when a name is unknown.
   bool readEnvironment(std::string *error);
   bool on(Fault fault) const { return (bits_ >> static_cast<unsigned>(fault)) & 1u; }
+  // Counts one more call for device-errors: the number of calls counted since the
+  // switches were read.
+  unsigned long countCall() const { return ++calls_; }
 
  private:
   unsigned bits_ = 0;
+  mutable std::atomic<unsigned long> calls_{0};
 };
 
 // The hooks.
@@ -50,6 +57,17 @@ CK_RV readOnlyDestroyHook(const FaultSwitches &faults, const CK_FUNCTION_LIST &m
 // open is kept, so a second close answers CKR_OK too and a session that C_CloseAllSessions
 // closed stays refused.
 bool keepClosedSessionHook(const FaultSwitches &faults, const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session);
+// After the module's C_FindObjects found `*count` handles for an array of `max`:
+// undeletable-objects fills the rest of the array with handles of objects the module does
+// not have, the same ones at every call, so that a search never ends and no destroy of
+// those handles succeeds (the module answers CKR_OBJECT_HANDLE_INVALID).
+void undeletableObjectsHook(const FaultSwitches &faults, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max,
+                            CK_ULONG_PTR count);
+// Before a call of the standard function list, made while the library is initialised,
+// other than C_Finalize: true when device-errors is on and the call is the 7th, 14th, ...
+// such call since the initialisation; it then answers CKR_DEVICE_ERROR without reaching
+// the module.
+bool deviceErrorHook(const FaultSwitches &faults);
 
 }  // namespace zorvel::core
 

@@ -5,7 +5,8 @@
 #         [-DLIBRARY_PATH=<dir>] [-DEXPECTED_FAILURES=<file> [-DLISTED_TEST=<Case.Test>]]
 #         [-DEXPECT_ALSO_FAILING=<Case.Test,...> [-DALSO_FAILING_TEXT=<regex>]
 #          [-DALL_FAILURES_TEXT=<regex>]]
-#         [-DEXPECT_PASSED=<n>] [-DEXPECT_FAILED=<n>] [-DFAILURE_TEXT=<regex>]
+#         [-DNAMED_FAILURES_TEXT=<regex>]
+#         [-DEXPECT_PASSED=<n>] [-DEXPECT_FAILED=<n>] [-DMIN_FAILED=<n>] [-DFAILURE_TEXT=<regex>]
 #         -P CheckSuiteRun.cmake
 #
 # PIN_FROM_ENV   pass -p with $ZORVEL_TEST_USER_PIN (set by scripts/with-token.sh)
@@ -26,8 +27,12 @@
 #                all failure messages of each test in EXPECT_ALSO_FAILING, one after
 #                another, each ending in a newline, must match this (anchor it with ^ and
 #                $ to say at which checks the test fails and how often)
+# NAMED_FAILURES_TEXT
+#                the same, matched against the test's name and a newline before its
+#                failure messages, so that one regex can say which tests fail how
 # EXPECT_PASSED, EXPECT_FAILED
 #                the numbers of tests that must have passed and failed
+# MIN_FAILED     the least number of tests that must have failed
 # FAILURE_TEXT   every failing test's first failure message must match this
 # SKIPPED_AS_FAILED
 #                a skipped test (its case's set-up failed) counts as failed, not as a problem
@@ -129,6 +134,9 @@ foreach(name IN LISTS report_tests)
     if(NOT also EQUAL -1 AND ALL_FAILURES_TEXT AND NOT all_failures MATCHES "${ALL_FAILURES_TEXT}")
       list(APPEND problems "${name}: failures do not match '${ALL_FAILURES_TEXT}': ${all_failures}")
     endif()
+    if(NOT also EQUAL -1 AND NAMED_FAILURES_TEXT AND NOT "${name}\n${all_failures}" MATCHES "${NAMED_FAILURES_TEXT}")
+      list(APPEND problems "${name}: failures do not match '${NAMED_FAILURES_TEXT}': ${all_failures}")
+    endif()
     if(FAILURE_TEXT AND NOT first MATCHES "${FAILURE_TEXT}")
       list(APPEND problems "${name}: failure does not match '${FAILURE_TEXT}': ${first}")
     endif()
@@ -175,6 +183,9 @@ if(DEFINED EXPECT_PASSED AND NOT passed EQUAL EXPECT_PASSED)
 endif()
 if(DEFINED EXPECT_FAILED AND NOT failed EQUAL EXPECT_FAILED)
   list(APPEND problems "${failed} tests failed, expected ${EXPECT_FAILED}")
+endif()
+if(DEFINED MIN_FAILED AND failed LESS MIN_FAILED)
+  list(APPEND problems "${failed} tests failed, expected at least ${MIN_FAILED}")
 endif()
 if(failed EQUAL 0 AND NOT status EQUAL 0)
   list(APPEND problems "no test failed but the exit status is ${status}")
