@@ -216,7 +216,7 @@ zorvel_ctx *zorvel_get_ctx(void)
 {
     zorvel_log(LOG_DEBUG, "get ctx");
     zorvel_enter_mutex();
-    if (pZorvelCtx != nullptr && pZorvelCtx->pid != getpid())
+    if (pZorvelCtx != nullptr && pZorvelCtx->pid != zorvel_process_id())
         zorvel_drop_inherited_ctx();
     if (pZorvelCtx != nullptr) {
         zorvel_ctx *ctx = pZorvelCtx;
@@ -245,7 +245,7 @@ zorvel_ctx *zorvel_get_ctx(void)
     if (zorvel_prepare_library() && zorvel_open_session(ctx)) {
         if (zorvel_login_user(ctx)) {
             ctx->open = 1;
-            ctx->pid = getpid();
+            ctx->pid = zorvel_process_id();
             pZorvelCtx = ctx;
             zorvel_leave_mutex();
             return ctx;
@@ -267,7 +267,7 @@ void zorvel_close_ctx(void)
     zorvel_enter_mutex();
     if (pZorvelCtx != nullptr) {
         zorvel_log(LOG_DEBUG, "close ctx");
-        if (pZorvelCtx->pid != getpid())
+        if (pZorvelCtx->pid != zorvel_process_id())
             zorvel_drop_inherited_ctx();
         else {
             zorvel_digest_drop_sessions(1);

@@ -6,7 +6,10 @@
  * three of the engine's locks, in the order in which the engine nests them; the parent
  * releases them, the child makes them fresh.
  */
+#include <atomic>
+
 #include <pthread.h>
+#include <unistd.h>
 
 #include "e_zorvel_internal.h"
 
@@ -20,6 +23,13 @@ pthread_rwlock_t token_lock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 
 int engine_lock_held = 0;
 bool installed = false;
+
+/*
+ * The process id, kept by the child's fork handler once the handlers are installed:
+ * getpid is a system call, and every operation asks whether the context is this
+ * process's.
+ */
+std::atomic<pid_t> process_id{0};
 
 /*
  * Token calls under way in this thread. A token library that forks inside one of its
@@ -65,6 +75,8 @@ extern "C" void zorvel_after_fork_parent(void)
  * before the child's first operation included). */
 extern "C" void zorvel_after_fork_child(void)
 {
+    if (installed)
+        process_id = getpid();
     if (forked_inside_token_call)
         return;
     zorvel_log_after_fork(1);
@@ -91,6 +103,14 @@ void zorvel_token_leave(void)
 void zorvel_fork_guard_install(void)
 {
     /* The C library drops the handlers when this library is unloaded. */
-    if (!installed && pthread_atfork(zorvel_before_fork, zorvel_after_fork_parent, zorvel_after_fork_child) == 0)
+    if (!installed && pthread_atfork(zorvel_before_fork, zorvel_after_fork_parent, zorvel_after_fork_child) == 0) {
+        process_id = getpid();
         installed = true;
+    }
+}
+
+pid_t zorvel_process_id(void)
+{
+    pid_t pid = process_id.load(std::memory_order_relaxed);
+    return pid != 0 ? pid : getpid();
 }

@@ -9,6 +9,7 @@
 
 #include <openssl/engine.h>
 #include <syslog.h>
+#include <sys/types.h>
 
 #include "pkcs11.h"
 #include "zorvel_p11.h"
@@ -119,6 +120,9 @@ void zorvel_token_leave(void);
  * inside a token call (the token library's own) leaves them as they are.
  */
 void zorvel_fork_guard_install(void);
+
+/* getpid(), without a system call once the fork handlers are installed. */
+pid_t zorvel_process_id(void);
 
 /* The engine lock's part of the fork handlers; 1 when the lock was taken. */
 int zorvel_lock_before_fork(void);

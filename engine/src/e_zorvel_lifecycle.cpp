@@ -156,7 +156,7 @@ int zorvel_initialize(void)
         zorvel_log(LOG_ERR, "initialize, C_Initialize failed with 0x%08X", ZORVEL_HEX32(rv));
         return 0;
     }
-    zorvel_initialized_pid = getpid();
+    zorvel_initialized_pid = zorvel_process_id();
     return 1;
 }
 
@@ -187,7 +187,7 @@ int zorvel_load_library(void)
 
 int zorvel_initialized_elsewhere(void)
 {
-    return zorvel_initialized_pid != 0 && zorvel_initialized_pid != getpid();
+    return zorvel_initialized_pid != 0 && zorvel_initialized_pid != zorvel_process_id();
 }
 
 int zorvel_init_engine(ENGINE *)
