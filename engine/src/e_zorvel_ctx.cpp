@@ -1,8 +1,6 @@
-/*
- * The process context (one session, opened and logged in as the user at the first
- * operation that needs the token, shared by every thread) and the engine lock that
- * guards its creation and release.
- */
+// The process context (one session, opened and logged in as the user at the first
+// operation that needs the token, shared by every thread) and the engine lock that
+// guards its creation and release.
 #include <cstdlib>
 #include <cstring>
 
@@ -25,11 +23,9 @@ struct zorvel_lock_st {
 };
 zorvel_lock_st lock;
 
-/*
- * A login refused for the PIN itself. Retrying it on every operation would lock the
- * token's user PIN within moments on a busy host, so it is reported again without a
- * token call until the engine is initialised again.
- */
+// A login refused for the PIN itself. Retrying it on every operation would lock the
+// token's user PIN within moments on a busy host, so it is reported again without a
+// token call until the engine is initialised again.
 CK_RV zorvel_login_failure = CKR_OK;
 
 int zorvel_pin_refused(CK_RV rv)
@@ -43,10 +39,8 @@ void zorvel_free_ctx(zorvel_ctx *ctx)
     OPENSSL_clear_free(ctx, sizeof *ctx);
 }
 
-/*
- * A context inherited through fork belongs to the parent's session: the child drops it
- * without a token call and opens a session of its own.
- */
+// A context inherited through fork belongs to the parent's session: the child drops it
+// without a token call and opens a session of its own.
 void zorvel_drop_inherited_ctx(void)
 {
     zorvel_log(LOG_DEBUG, "drop ctx of process %i", pZorvelCtx->pid);
@@ -55,7 +49,7 @@ void zorvel_drop_inherited_ctx(void)
     pZorvelCtx = nullptr;
 }
 
-/* Brings the token library in when deferred, or again in a child after fork. */
+// Brings the token library in when deferred, or again in a child after fork.
 int zorvel_prepare_library(void)
 {
     if (!zorvel_config.deferredInit && !zorvel_initialized_elsewhere())
@@ -110,7 +104,7 @@ int zorvel_login_user(zorvel_ctx *ctx)
     return 1;
 }
 
-/* Closes a session whose login failed, so that no session is left behind. */
+// Closes a session whose login failed, so that no session is left behind.
 void zorvel_abandon_session(zorvel_ctx *ctx)
 {
     if (ctx->session == 0 || zorvel_p11.pFunctionList == nullptr)
@@ -123,7 +117,7 @@ void zorvel_abandon_session(zorvel_ctx *ctx)
         zorvel_log(LOG_ERR, "close session, C_CloseSession failed with 0x%08X", ZORVEL_HEX32(rv));
 }
 
-/* Logs out and closes the context's session; failures are reported and passed over. */
+// Logs out and closes the context's session; failures are reported and passed over.
 void zorvel_close_session(zorvel_ctx *ctx)
 {
     zorvel_log(LOG_DEBUG, "close session");
