@@ -105,6 +105,13 @@ void zorvel_refuse_setting(const char *path, const char *problem)
     zorvel_log(LOG_ERR, "init config, %s: %s", path, problem);
 }
 
+// A setting taken as it is, with a warning on standard error and in syslog.
+void zorvel_warn_setting(const char *problem)
+{
+    zorvel_print_stderr("%s: %s\n", zorvel_or_na(zorvel_pre_config), problem);
+    zorvel_log(LOG_WARNING, "init config, %s", problem);
+}
+
 // 1 when the setting is present with the expected type; otherwise refuses it (0).
 int zorvel_setting_is(const config_setting_t *setting, const char *path, int type)
 {
@@ -198,8 +205,9 @@ int zorvel_read_switches(const config_t *cfg)
     return 1;
 }
 
-// Syslog priorities 0..level pass; a level outside 0..30 leaves the mask as it is. A
-// switch or level of another type than bool or int is refused (0).
+// Syslog priorities 0..level pass; a level outside 0..30 leaves the mask as it is, and
+// one outside 0..7 is warned about. A switch or level of another type than bool or int
+// is refused (0).
 int zorvel_apply_trace_level(const config_t *cfg)
 {
     config_setting_t *enabled = config_lookup(cfg, "zorvel.openssl.enableTrcLvl");
@@ -213,6 +221,12 @@ int zorvel_apply_trace_level(const config_t *cfg)
     if (value >= 0 && value <= 30)
         zorvel_set_log_mask(static_cast<int>((1U << (static_cast<unsigned int>(value) + 1U)) - 1U));
     zorvel_log(LOG_INFO, "trace level enabled up to %i", value);
+    if (value < 0 || value > LOG_DEBUG) {
+        char problem[96];
+        std::snprintf(problem, sizeof problem, "trace_level %i outside 0..7: %s", value,
+                      value >= 0 && value <= 30 ? "every priority passes, as with 7" : "syslog mask left as it is");
+        zorvel_warn_setting(problem);
+    }
     return 1;
 }
 

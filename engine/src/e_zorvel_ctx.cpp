@@ -1,6 +1,7 @@
 // The process context (one session, opened and logged in as the user at the first
 // operation that needs the token, shared by every thread) and the engine lock that
 // guards its creation and release.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,6 +58,38 @@ int zorvel_prepare_library(void)
     return zorvel_load_library();
 }
 
+// "0, 1, 2": the slots the token library lists (the first 32), or why it lists none.
+void zorvel_list_slots(char *text, size_t size)
+{
+    CK_SLOT_ID slots[32];
+    CK_ULONG count = sizeof slots / sizeof slots[0];
+    CK_RV rv = CKR_FUNCTION_NOT_SUPPORTED;
+    if (zorvel_p11.pFunctionList->C_GetSlotList != nullptr) {
+        zorvel_token_enter();
+        rv = zorvel_p11.pFunctionList->C_GetSlotList(CK_FALSE, slots, &count);
+        zorvel_token_leave();
+    }
+    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL) {
+        std::snprintf(text, size, "(the list failed: %s)", zorvel_rv_in_words(rv).text);
+        return;
+    }
+    const CK_ULONG listed = rv == CKR_OK ? count : sizeof slots / sizeof slots[0];
+    size_t used = std::snprintf(text, size, "%s", listed == 0 ? "none" : "");
+    for (CK_ULONG i = 0; i < listed && used < size; ++i)
+        used += std::snprintf(text + used, size - used, "%s%lu", i > 0 ? ", " : "", slots[i]);
+    if (rv == CKR_BUFFER_TOO_SMALL && used < size)
+        std::snprintf(text + used, size - used, ", ...");
+}
+
+// The configured slot is not one the token library has: names it and the ones it has.
+void zorvel_tell_slots(CK_SLOT_ID slot)
+{
+    char slots[512];
+    zorvel_list_slots(slots, sizeof slots);
+    zorvel_tell(LOG_ERR, "slot %lu is not a slot of the token library %s; its slots: %s", slot,
+                zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", slots);
+}
+
 int zorvel_open_session(zorvel_ctx *ctx)
 {
     zorvel_log(LOG_DEBUG, "open session");
@@ -72,6 +105,8 @@ int zorvel_open_session(zorvel_ctx *ctx)
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_OpenSession=0x", rv);
         zorvel_log(LOG_ERR, "open session, C_OpenSession failed with 0x%08X", ZORVEL_HEX32(rv));
+        if (rv == CKR_SLOT_ID_INVALID)
+            zorvel_tell_slots(ctx->slot);
         return 0;
     }
     return 1;
@@ -99,6 +134,8 @@ int zorvel_login_user(zorvel_ctx *ctx)
             zorvel_login_failure = rv;
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Login=0x", rv);
         zorvel_log(LOG_ERR, "login user, C_Login failed with 0x%08X", ZORVEL_HEX32(rv));
+        zorvel_tell(LOG_ERR, "the token refused the user %s: %s", zorvel_pin_refused(rv) ? "PIN" : "login",
+                    zorvel_rv_in_words(rv).text);
         return 0;
     }
     return 1;

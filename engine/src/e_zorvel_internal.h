@@ -143,6 +143,16 @@ void zorvel_log(int priority, const char *format, ...) __attribute__((format(pri
 // Prints to standard error through an OpenSSL file BIO.
 void zorvel_print_stderr(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// A line a person can act on: "eZorvel: " and the message on standard error, and the
+// message in syslog at `priority`. Never pass the PIN.
+void zorvel_tell(int priority, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// A token library's return value in words: its CKR_ name, or the value as "0x%08X".
+struct zorvel_rv_words {
+    char text[48];
+};
+zorvel_rv_words zorvel_rv_in_words(CK_RV rv);
+
 // The low 32 bits of a value, for "%08X" in log lines and error data.
 #define ZORVEL_HEX32(value) ((unsigned int)((unsigned long)(value) & 0xFFFFFFFFUL))
 

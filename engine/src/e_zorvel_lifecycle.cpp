@@ -77,6 +77,8 @@ int zorvel_load_dso(void)
             ERR_add_error_data(1, reason);
             zorvel_log(LOG_ERR, "load DSO, %s", reason);
         }
+        zorvel_tell(LOG_ERR, "the token library %s cannot be loaded: %s", zorvel_config.lib,
+                    reason[0] != '\0' ? reason : "no reason given");
         return 0;
     }
     return 1;
@@ -152,6 +154,9 @@ int zorvel_initialize(void)
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize=0x", rv);
         zorvel_log(LOG_ERR, "initialize, C_Initialize failed with 0x%08X", ZORVEL_HEX32(rv));
+        zorvel_tell(LOG_ERR, "the token library %s failed to initialise from %s: %s",
+                    zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", zorvel_pre_config,
+                    zorvel_rv_in_words(rv).text);
         return 0;
     }
     zorvel_initialized_pid = zorvel_process_id();

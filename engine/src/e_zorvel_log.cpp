@@ -106,6 +106,17 @@ void zorvel_log(int priority, const char *format, ...)
     va_end(args);
 }
 
+void zorvel_tell(int priority, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    zorvel_print_stderr("eZorvel: %s\n", line);
+    zorvel_log(priority, "%s", line);
+}
+
 void zorvel_print_stderr(const char *format, ...)
 {
     BIO *err = BIO_new_fp(stderr, BIO_NOCLOSE);
