@@ -68,6 +68,21 @@ ENGINE *load_engine(const char *path)
     return e;
 }
 
+ENGINE *start(int argc, char **argv, int *status)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]\n", argv[0]);
+        *status = 2;
+        return nullptr;
+    }
+    if (argc > 3)
+        seconds = std::atof(argv[3]);
+    write_config(argv[2]);
+    ENGINE *e = load_engine(argv[1]);
+    *status = e != nullptr ? 0 : 1;
+    return e;
+}
+
 void report(const char *what, const result &r, const result *baseline, const char *baselineName)
 {
     std::printf("  %-42s %9.1f /s", what, r.perSecond);

@@ -19,6 +19,11 @@ struct result {
 // Runs op on `threads` threads for `duration` seconds (default: `seconds`).
 result rate(int threads, const std::function<bool()> &op, double duration = 0);
 
+// The command line ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]: sets `seconds`, writes the
+// configuration and loads the engine; nullptr with the exit status (2 for a wrong command
+// line) when that fails.
+ENGINE *start(int argc, char **argv, int *status);
+
 // Writes ./etc/zorvel/zorvel.cfg for the token library with ZORVEL_TEST_USER_PIN, the
 // RSA method and the digests on, and the production trace level (6, LOG_INFO: every
 // LOG_DEBUG step line dropped) or ZORVEL_BENCH_TRACE_LEVEL.

@@ -62,17 +62,10 @@ bench::result best(const bench::result &a, const bench::result &b)
 
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]\n", argv[0]);
-        return 2;
-    }
-    if (argc > 3)
-        bench::seconds = std::atof(argv[3]);
-
-    bench::write_config(argv[2]);
-    ENGINE *e = bench::load_engine(argv[1]);
+    int status = 0;
+    ENGINE *e = bench::start(argc, argv, &status);
     if (e == nullptr)
-        return 1;
+        return status;
     // Binding made the engine every digest's default: without that, EVP_sha256() is software.
     ENGINE_unregister_digests(e);
     const EVP_MD *engineMd = ENGINE_get_digest(e, NID_sha256);

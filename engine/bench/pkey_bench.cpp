@@ -55,17 +55,10 @@ CK_OBJECT_HANDLE find_private_key(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE sess
 
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]\n", argv[0]);
-        return 2;
-    }
-    if (argc > 3)
-        bench::seconds = std::atof(argv[3]);
-
-    bench::write_config(argv[2]);
-    ENGINE *e = bench::load_engine(argv[1]);
+    int status = 0;
+    ENGINE *e = bench::start(argc, argv, &status);
     if (e == nullptr)
-        return 1;
+        return status;
     EVP_PKEY *key = make_software_rsa(2048);
     EVP_PKEY *engineKey = engine_pkey_copy(e, key, false);
     TokenKeys keys;
