@@ -24,7 +24,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-const int kRounds = 5;
+const int kRounds = 10;
 
 // SHA-256 of `data` in parts of `part` bytes through OpenSSL, with the given digest and engine.
 bool evp_digest(EVP_MD_CTX *ctx, const EVP_MD *md, ENGINE *e, const Bytes &data, size_t part)
