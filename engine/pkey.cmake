@@ -18,6 +18,7 @@ target_sources(ezorvel_objects PRIVATE
   src/e_zorvel_pkey_ops.cpp
   src/e_zorvel_pkey_soft.cpp
   src/e_zorvel_digest.cpp
+  src/e_zorvel_fed_bytes.cpp
   src/e_zorvel_rand.cpp
 )
 target_link_libraries(ezorvel_objects PUBLIC ezorvel_pkey_params)

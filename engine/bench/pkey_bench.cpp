@@ -1,24 +1,17 @@
 // Throughput of RSA-2048 signatures on one token session, directly and through the
-// engine at the production trace level and at the default trace (every priority), and
-// of a 1 MiB digest on the token against software.
+// engine at the production trace level and at the default trace (every priority).
 //
 //   zorvel_pkey_bench ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]
 //
 // Runs in a folder prepared by scripts/with-token.sh; it writes the engine's
 // configuration below that folder. engine/bench/run.sh runs it beside a syslog daemon.
 #include <dlfcn.h>
-#include <sys/stat.h>
 #include <syslog.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <functional>
 #include <mutex>
-#include <string>
-#include <thread>
 #include <vector>
 
 #include <openssl/engine.h>
@@ -26,93 +19,22 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include "bench_common.h"
 #include "pkcs11.h"
 #include "rsa_token_keys.h"
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
 using Bytes = std::vector<unsigned char>;
+using bench::rate;
+using bench::report;
+using bench::result;
 
 // The engine's exported process context (its leading fields).
 struct engine_ctx_view {
     int open;
     CK_SESSION_HANDLE session;
 };
-
-double seconds = 2.0;
-
-struct result {
-    double perSecond; // successful operations per second
-    long failures;
-};
-
-// Runs op on `threads` threads for the configured time.
-result rate(int threads, const std::function<bool()> &op)
-{
-    std::vector<long> counts(threads, 0);
-    std::vector<long> failed(threads, 0);
-    const auto end = clock_type::now() + std::chrono::duration<double>(seconds);
-    std::vector<std::thread> pool;
-    const auto start = clock_type::now();
-    for (int t = 0; t < threads; ++t)
-        pool.emplace_back([&, t] {
-            while (clock_type::now() < end) {
-                if (op())
-                    ++counts[t];
-                else
-                    ++failed[t];
-            }
-        });
-    for (std::thread &thread : pool)
-        thread.join();
-    const double elapsed = std::chrono::duration<double>(clock_type::now() - start).count();
-    result r = {0, 0};
-    for (int t = 0; t < threads; ++t) {
-        r.perSecond += counts[t];
-        r.failures += failed[t];
-    }
-    r.perSecond /= elapsed;
-    return r;
-}
-
-result digest_rate(const EVP_MD *md, ENGINE *e, const Bytes &data)
-{
-    return rate(1, [&] {
-        unsigned char out[EVP_MAX_MD_SIZE];
-        unsigned int len = 0;
-        return EVP_Digest(data.data(), data.size(), out, &len, md, e) == 1;
-    });
-}
-
-// The RSA method's private encryption goes to the token as C_EncryptInit/C_Encrypt with
-// the private key (enableSSLv3 off, the default), which the stand-in carries out as a
-// PKCS#1 v1.5 signature: the same token work as the key method. The configuration sets
-// the production trace level (6, LOG_INFO: every LOG_DEBUG step line dropped), or
-// ZORVEL_BENCH_TRACE_LEVEL.
-void write_config(const char *library)
-{
-    mkdir("etc", 0755);
-    mkdir("etc/zorvel", 0755);
-    const char *pin = std::getenv("ZORVEL_TEST_USER_PIN");
-    std::ofstream cfg("etc/zorvel/zorvel.cfg");
-    cfg << "zorvel: { openssl: { lib = \"" << library << "\"; user_pin = \"" << (pin ? pin : "")
-        << "\"; slotId = 0; enableRSA = true; enableSSLv3 = false; enableDigest = true; enableTrcLvl = true; };\n"
-        << "  log: { trace_level = " << (std::getenv("ZORVEL_BENCH_TRACE_LEVEL") ? std::getenv("ZORVEL_BENCH_TRACE_LEVEL") : "6")
-        << "; }; };\n";
-}
-
-ENGINE *load_engine(const char *path)
-{
-    ENGINE_load_dynamic();
-    ENGINE *e = ENGINE_by_id("dynamic");
-    if (e == nullptr || !ENGINE_ctrl_cmd_string(e, "SO_PATH", path, 0) || !ENGINE_ctrl_cmd_string(e, "ID", "zorvel", 0)
-        || !ENGINE_ctrl_cmd_string(e, "LOAD", nullptr, 0) || !ENGINE_init(e)) {
-        ERR_print_errors_fp(stderr);
-        return nullptr;
-    }
-    return e;
-}
 
 // The private-key object of the key on the token, found on `session`.
 CK_OBJECT_HANDLE find_private_key(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, const EVP_PKEY *key)
@@ -129,35 +51,14 @@ CK_OBJECT_HANDLE find_private_key(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE sess
     return count == 1 ? handle : 0;
 }
 
-void report(const char *what, const result &r, const result *baseline, const char *baselineName)
-{
-    std::printf("  %-42s %9.1f /s", what, r.perSecond);
-    if (baseline != nullptr && baseline->perSecond > 0)
-        std::printf("   %6.3f of %s", r.perSecond / baseline->perSecond, baselineName);
-    if (r.failures > 0)
-        std::printf("   (%ld failed)", r.failures);
-    std::printf("\n");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s ENGINE_LIBRARY TOKEN_LIBRARY [SECONDS]\n", argv[0]);
-        return 2;
-    }
-    if (argc > 3)
-        seconds = std::atof(argv[3]);
-
-    // Software digest first: once the engine is bound, its digests serve all of them.
-    Bytes mebibyte(1 << 20, 0x5a);
-    const result softwareDigest = digest_rate(EVP_sha256(), nullptr, mebibyte);
-
-    write_config(argv[2]);
-    ENGINE *e = load_engine(argv[1]);
+    int status = 0;
+    ENGINE *e = bench::start(argc, argv, &status);
     if (e == nullptr)
-        return 1;
+        return status;
     EVP_PKEY *key = make_software_rsa(2048);
     EVP_PKEY *engineKey = engine_pkey_copy(e, key, false);
     TokenKeys keys;
@@ -232,7 +133,7 @@ int main(int argc, char **argv)
     // priority, about 45 lines per signature).
     const int productionMask = setlogmask(0);
     const int defaultMask = LOG_UPTO(LOG_DEBUG);
-    std::printf("RSA-2048 signatures of a SHA-256 digest on one token session (%.1f s each)\n", seconds);
+    std::printf("RSA-2048 signatures of a SHA-256 digest on one token session (%.1f s each)\n", bench::seconds);
     for (int threads : {1, 8}) {
         std::printf(" %d thread%s\n", threads, threads > 1 ? "s" : "");
         const result d = rate(threads, direct);
@@ -246,10 +147,6 @@ int main(int argc, char **argv)
         report("default trace: EVP_DigestSign", rate(threads, digest_sign), &d, "direct");
         setlogmask(productionMask);
     }
-    std::printf("SHA-256 of 1 MiB\n");
-    report("software", softwareDigest, nullptr, "");
-    report("engine (token)", digest_rate(ENGINE_get_digest(e, NID_sha256), e, mebibyte), &softwareDigest, "software");
-
     RSA_free(rsa);
     EVP_PKEY_free(engineKey);
     EVP_PKEY_free(key);

@@ -1,7 +1,5 @@
-/*
- * Binding of the zorvel engine: the dynamic-engine entry points, the configuration
- * file, and the registration of the engine's identity, life cycle and methods.
- */
+// Binding of the zorvel engine: the dynamic-engine entry points, the configuration
+// file, and the registration of the engine's identity, life cycle and methods.
 #include <cstdio>
 #include <cstring>
 
@@ -17,7 +15,7 @@ char *zorvel_pre_config = nullptr;
 
 namespace {
 
-/* The engine has no control commands: only the terminator. */
+// The engine has no control commands: only the terminator.
 const ENGINE_CMD_DEFN zorvel_cmd_defns[] = {{0, nullptr, nullptr, 0}};
 
 void zorvel_release_string(char *&field)
@@ -27,7 +25,7 @@ void zorvel_release_string(char *&field)
     field = nullptr;
 }
 
-/* Stores an owned copy of value (NULL stays NULL), releasing the one stored before. */
+// Stores an owned copy of value (NULL stays NULL), releasing the one stored before.
 void zorvel_replace_string(char *&field, const char *value)
 {
     zorvel_release_string(field);
@@ -37,13 +35,13 @@ void zorvel_replace_string(char *&field, const char *value)
 
 void zorvel_print_config_error(const config_t *cfg, const char *path)
 {
-    /* libconfig names no file when it could not open it: name the one tried. */
+    // libconfig names no file when it could not open it: name the one tried.
     const char *file = config_error_file(cfg) != nullptr ? config_error_file(cfg) : path;
     const char *text = config_error_text(cfg) != nullptr ? config_error_text(cfg) : "";
     zorvel_print_stderr("%s:%d - %s\n", file, config_error_line(cfg), text);
 }
 
-/* Reads the first of the two configuration files that parses; 0 when neither does. */
+// Reads the first of the two configuration files that parses; 0 when neither does.
 int zorvel_read_config_file(config_t *cfg)
 {
     zorvel_log(LOG_INFO, "init config");
@@ -61,7 +59,7 @@ int zorvel_read_config_file(config_t *cfg)
     return 0;
 }
 
-/* Keeps the path of the file that was read, for the token library's initialisation. */
+// Keeps the path of the file that was read, for the token library's initialisation.
 void zorvel_keep_config_path(const config_t *cfg)
 {
     const char *file = config_setting_source_file(config_root_setting(cfg));
@@ -99,17 +97,22 @@ const char *zorvel_type_name(int type)
     return "unknown";
 }
 
-/*
- * Refuses the configuration over one setting: a line on standard error (after the file's
- * name) and one in syslog, both naming the setting and what is wrong with it.
- */
+// Refuses the configuration over one setting: a line on standard error (after the file's
+// name) and one in syslog, both naming the setting and what is wrong with it.
 void zorvel_refuse_setting(const char *path, const char *problem)
 {
     zorvel_print_stderr("%s: %s: %s\n", zorvel_or_na(zorvel_pre_config), path, problem);
     zorvel_log(LOG_ERR, "init config, %s: %s", path, problem);
 }
 
-/* 1 when the setting is present with the expected type; otherwise refuses it (0). */
+// A setting taken as it is, with a warning on standard error and in syslog.
+void zorvel_warn_setting(const char *problem)
+{
+    zorvel_print_stderr("%s: %s\n", zorvel_or_na(zorvel_pre_config), problem);
+    zorvel_log(LOG_WARNING, "init config, %s", problem);
+}
+
+// 1 when the setting is present with the expected type; otherwise refuses it (0).
 int zorvel_setting_is(const config_setting_t *setting, const char *path, int type)
 {
     char problem[64];
@@ -124,10 +127,8 @@ int zorvel_setting_is(const config_setting_t *setting, const char *path, int typ
     return 0;
 }
 
-/*
- * A slot id: an int or an int64 within 0..2^32-1. libconfig itself reads an integer
- * literal without the L suffix as an int, truncated to its low 32 bits.
- */
+// A slot id: an int or an int64 within 0..2^32-1. libconfig itself reads an integer
+// literal without the L suffix as an int, truncated to its low 32 bits.
 int zorvel_read_slot(const config_setting_t *setting, const char *path, unsigned int *slot)
 {
     long long value = 0;
@@ -147,7 +148,7 @@ int zorvel_read_slot(const config_setting_t *setting, const char *path, unsigned
     return 1;
 }
 
-/* A required string: logged (the PIN as "****"), stored, then refused unless a string. */
+// A required string: logged (the PIN as "****"), stored, then refused unless a string.
 int zorvel_read_string(const config_setting_t *setting, const char *path, const char *log_format, bool secret,
                        char *&field)
 {
@@ -159,7 +160,7 @@ int zorvel_read_string(const config_setting_t *setting, const char *path, const 
     return zorvel_setting_is(setting, path, CONFIG_TYPE_STRING);
 }
 
-/* The token library's path, the PIN and the slot; 0 when one of them is absent or mistyped. */
+// The token library's path, the PIN and the slot; 0 when one of them is absent or mistyped.
 int zorvel_read_required(const config_t *cfg)
 {
     config_setting_t *pin = config_lookup(cfg, "zorvel.openssl.user_pin");
@@ -188,7 +189,7 @@ const zorvel_switch zorvel_switches[] = {
     {"zorvel.openssl.deferredInit", &zorvel_config_st::deferredInit, "set init deferred %i"},
 };
 
-/* An absent switch leaves its field as it was; one that is not a bool is refused (0). */
+// An absent switch leaves its field as it was; one that is not a bool is refused (0).
 int zorvel_read_switches(const config_t *cfg)
 {
     for (const zorvel_switch &entry : zorvel_switches) {
@@ -204,10 +205,9 @@ int zorvel_read_switches(const config_t *cfg)
     return 1;
 }
 
-/*
- * Syslog priorities 0..level pass; a level outside 0..30 leaves the mask as it is. A
- * switch or level of another type than bool or int is refused (0).
- */
+// Syslog priorities 0..level pass; a level outside 0..30 leaves the mask as it is, and
+// one outside 0..7 is warned about. A switch or level of another type than bool or int
+// is refused (0).
 int zorvel_apply_trace_level(const config_t *cfg)
 {
     config_setting_t *enabled = config_lookup(cfg, "zorvel.openssl.enableTrcLvl");
@@ -221,6 +221,12 @@ int zorvel_apply_trace_level(const config_t *cfg)
     if (value >= 0 && value <= 30)
         zorvel_set_log_mask(static_cast<int>((1U << (static_cast<unsigned int>(value) + 1U)) - 1U));
     zorvel_log(LOG_INFO, "trace level enabled up to %i", value);
+    if (value < 0 || value > LOG_DEBUG) {
+        char problem[96];
+        std::snprintf(problem, sizeof problem, "trace_level %i outside 0..7: %s", value,
+                      value >= 0 && value <= 30 ? "every priority passes, as with 7" : "syslog mask left as it is");
+        zorvel_warn_setting(problem);
+    }
     return 1;
 }
 
@@ -235,7 +241,7 @@ int zorvel_read_config(void)
     return complete;
 }
 
-/* Registers identity, life cycle and the methods of every area. */
+// Registers identity, life cycle and the methods of every area.
 int zorvel_register(ENGINE *e)
 {
     zorvel_log(LOG_INFO, "bind engine");
@@ -301,10 +307,8 @@ int zorvel_bind(ENGINE *e, const char *id)
     if (!zorvel_lock_init())
         return 0;
     zorvel_fork_guard_install();
-    /*
-     * A failed binding keeps nothing, not even the method tables of the areas bound before
-     * the failing step: OpenSSL unloads the library and never calls destroy.
-     */
+    // A failed binding keeps nothing, not even the method tables of the areas bound before
+    // the failing step: OpenSSL unloads the library and never calls destroy.
     if (!zorvel_read_config() || !zorvel_register(e)) {
         zorvel_clear_config();
         zorvel_unbind_areas();

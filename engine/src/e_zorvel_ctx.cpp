@@ -1,8 +1,7 @@
-/*
- * The process context (one session, opened and logged in as the user at the first
- * operation that needs the token, shared by every thread) and the engine lock that
- * guards its creation and release.
- */
+// The process context (one session, opened and logged in as the user at the first
+// operation that needs the token, shared by every thread) and the engine lock that
+// guards its creation and release.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,11 +24,9 @@ struct zorvel_lock_st {
 };
 zorvel_lock_st lock;
 
-/*
- * A login refused for the PIN itself. Retrying it on every operation would lock the
- * token's user PIN within moments on a busy host, so it is reported again without a
- * token call until the engine is initialised again.
- */
+// A login refused for the PIN itself. Retrying it on every operation would lock the
+// token's user PIN within moments on a busy host, so it is reported again without a
+// token call until the engine is initialised again.
 CK_RV zorvel_login_failure = CKR_OK;
 
 int zorvel_pin_refused(CK_RV rv)
@@ -43,10 +40,8 @@ void zorvel_free_ctx(zorvel_ctx *ctx)
     OPENSSL_clear_free(ctx, sizeof *ctx);
 }
 
-/*
- * A context inherited through fork belongs to the parent's session: the child drops it
- * without a token call and opens a session of its own.
- */
+// A context inherited through fork belongs to the parent's session: the child drops it
+// without a token call and opens a session of its own.
 void zorvel_drop_inherited_ctx(void)
 {
     zorvel_log(LOG_DEBUG, "drop ctx of process %i", pZorvelCtx->pid);
@@ -55,12 +50,44 @@ void zorvel_drop_inherited_ctx(void)
     pZorvelCtx = nullptr;
 }
 
-/* Brings the token library in when deferred, or again in a child after fork. */
+// Brings the token library in when deferred, or again in a child after fork.
 int zorvel_prepare_library(void)
 {
     if (!zorvel_config.deferredInit && !zorvel_initialized_elsewhere())
         return 1;
     return zorvel_load_library();
+}
+
+// "0, 1, 2": the slots the token library lists (the first 32), or why it lists none.
+void zorvel_list_slots(char *text, size_t size)
+{
+    CK_SLOT_ID slots[32];
+    CK_ULONG count = sizeof slots / sizeof slots[0];
+    CK_RV rv = CKR_FUNCTION_NOT_SUPPORTED;
+    if (zorvel_p11.pFunctionList->C_GetSlotList != nullptr) {
+        zorvel_token_enter();
+        rv = zorvel_p11.pFunctionList->C_GetSlotList(CK_FALSE, slots, &count);
+        zorvel_token_leave();
+    }
+    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL) {
+        std::snprintf(text, size, "(the list failed: %s)", zorvel_rv_in_words(rv).text);
+        return;
+    }
+    const CK_ULONG listed = rv == CKR_OK ? count : sizeof slots / sizeof slots[0];
+    size_t used = std::snprintf(text, size, "%s", listed == 0 ? "none" : "");
+    for (CK_ULONG i = 0; i < listed && used < size; ++i)
+        used += std::snprintf(text + used, size - used, "%s%lu", i > 0 ? ", " : "", slots[i]);
+    if (rv == CKR_BUFFER_TOO_SMALL && used < size)
+        std::snprintf(text + used, size - used, ", ...");
+}
+
+// The configured slot is not one the token library has: names it and the ones it has.
+void zorvel_tell_slots(CK_SLOT_ID slot)
+{
+    char slots[512];
+    zorvel_list_slots(slots, sizeof slots);
+    zorvel_tell(LOG_ERR, "slot %lu is not a slot of the token library %s; its slots: %s", slot,
+                zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", slots);
 }
 
 int zorvel_open_session(zorvel_ctx *ctx)
@@ -78,6 +105,8 @@ int zorvel_open_session(zorvel_ctx *ctx)
     if (rv != CKR_OK) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_OpenSession=0x", rv);
         zorvel_log(LOG_ERR, "open session, C_OpenSession failed with 0x%08X", ZORVEL_HEX32(rv));
+        if (rv == CKR_SLOT_ID_INVALID)
+            zorvel_tell_slots(ctx->slot);
         return 0;
     }
     return 1;
@@ -105,12 +134,14 @@ int zorvel_login_user(zorvel_ctx *ctx)
             zorvel_login_failure = rv;
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Login=0x", rv);
         zorvel_log(LOG_ERR, "login user, C_Login failed with 0x%08X", ZORVEL_HEX32(rv));
+        zorvel_tell(LOG_ERR, "the token refused the user %s: %s", zorvel_pin_refused(rv) ? "PIN" : "login",
+                    zorvel_rv_in_words(rv).text);
         return 0;
     }
     return 1;
 }
 
-/* Closes a session whose login failed, so that no session is left behind. */
+// Closes a session whose login failed, so that no session is left behind.
 void zorvel_abandon_session(zorvel_ctx *ctx)
 {
     if (ctx->session == 0 || zorvel_p11.pFunctionList == nullptr)
@@ -123,7 +154,7 @@ void zorvel_abandon_session(zorvel_ctx *ctx)
         zorvel_log(LOG_ERR, "close session, C_CloseSession failed with 0x%08X", ZORVEL_HEX32(rv));
 }
 
-/* Logs out and closes the context's session; failures are reported and passed over. */
+// Logs out and closes the context's session; failures are reported and passed over.
 void zorvel_close_session(zorvel_ctx *ctx)
 {
     zorvel_log(LOG_DEBUG, "close session");
@@ -216,7 +247,7 @@ zorvel_ctx *zorvel_get_ctx(void)
 {
     zorvel_log(LOG_DEBUG, "get ctx");
     zorvel_enter_mutex();
-    if (pZorvelCtx != nullptr && pZorvelCtx->pid != getpid())
+    if (pZorvelCtx != nullptr && pZorvelCtx->pid != zorvel_process_id())
         zorvel_drop_inherited_ctx();
     if (pZorvelCtx != nullptr) {
         zorvel_ctx *ctx = pZorvelCtx;
@@ -245,7 +276,7 @@ zorvel_ctx *zorvel_get_ctx(void)
     if (zorvel_prepare_library() && zorvel_open_session(ctx)) {
         if (zorvel_login_user(ctx)) {
             ctx->open = 1;
-            ctx->pid = getpid();
+            ctx->pid = zorvel_process_id();
             pZorvelCtx = ctx;
             zorvel_leave_mutex();
             return ctx;
@@ -267,7 +298,7 @@ void zorvel_close_ctx(void)
     zorvel_enter_mutex();
     if (pZorvelCtx != nullptr) {
         zorvel_log(LOG_DEBUG, "close ctx");
-        if (pZorvelCtx->pid != getpid())
+        if (pZorvelCtx->pid != zorvel_process_id())
             zorvel_drop_inherited_ctx();
         else {
             zorvel_digest_drop_sessions(1);

@@ -17,6 +17,7 @@
 
 #include <openssl/obj_mac.h>
 
+#include "e_zorvel_fed_bytes.h"
 #include "e_zorvel_hash_table.h"
 #include "e_zorvel_internal.h"
 #include "e_zorvel_pkey.h"
@@ -36,10 +37,7 @@ struct digest_run {
     CK_SESSION_HANDLE session;   // 0 while no digest runs
     unsigned long generation;    // of the session pool the session came from
     CK_MECHANISM_TYPE mechanism; // of the last init
-    unsigned char *fed;          // bytes fed since init, for a copy to replay
-    size_t fedLength;
-    size_t fedCapacity;
-    int fedBeyondCap;            // more than kReplayCap fed: nothing kept
+    zorvel_fed_bytes fed;        // bytes fed since init (up to kReplayCap), for a copy to replay
 };
 
 struct digest_def {
@@ -135,45 +133,6 @@ bool end_running_digest(digest_run *run)
     return ended;
 }
 
-void forget_fed(digest_run *run)
-{
-    OPENSSL_clear_free(run->fed, run->fedCapacity);
-    run->fed = nullptr;
-    run->fedLength = 0;
-    run->fedCapacity = 0;
-    run->fedBeyondCap = 0;
-}
-
-// Keeps fed bytes for a copy; beyond the cap keeps nothing.
-bool keep_fed(digest_run *run, const void *data, size_t count)
-{
-    if (run->fedBeyondCap || count == 0)
-        return true;
-    if (count > kReplayCap - run->fedLength) {
-        forget_fed(run);
-        run->fedBeyondCap = 1;
-        return true;
-    }
-    if (run->fedLength + count > run->fedCapacity) {
-        size_t capacity = run->fedCapacity == 0 ? 256 : run->fedCapacity;
-        while (capacity < run->fedLength + count)
-            capacity *= 2;
-        if (capacity > kReplayCap)
-            capacity = kReplayCap;
-        unsigned char *grown = static_cast<unsigned char *>(OPENSSL_malloc(capacity));
-        if (grown == nullptr)
-            return false;
-        if (run->fedLength > 0)
-            std::memcpy(grown, run->fed, run->fedLength);
-        OPENSSL_clear_free(run->fed, run->fedCapacity);
-        run->fed = grown;
-        run->fedCapacity = capacity;
-    }
-    std::memcpy(run->fed + run->fedLength, data, count);
-    run->fedLength += count;
-    return true;
-}
-
 // C_DigestInit and the replay of the fed bytes on the context's (new) session.
 CK_RV start_and_replay(digest_run *run)
 {
@@ -181,8 +140,8 @@ CK_RV start_and_replay(digest_run *run)
     CK_MECHANISM mechanism = {run->mechanism, nullptr, 0};
     zorvel_token_enter();
     CK_RV rv = f->C_DigestInit(run->session, &mechanism);
-    if (rv == CKR_OK && run->fedLength > 0)
-        rv = f->C_DigestUpdate(run->session, run->fed, run->fedLength);
+    for (zorvel_fed_block *block = run->fed.first; rv == CKR_OK && block != nullptr; block = block->next)
+        rv = f->C_DigestUpdate(run->session, block->bytes(), block->used);
     zorvel_token_leave();
     return rv;
 }
@@ -192,7 +151,7 @@ CK_RV start_and_replay(digest_run *run)
 digest_failure move_to_current(const zorvel_ctx *zctx, digest_run *run, CK_RV *rv)
 {
     run->session = 0;
-    if (run->fedBeyondCap)
+    if (run->fed.beyondCap)
         return digest_failure::beyond_cap;
     if ((*rv = acquire_session(zctx, run)) != CKR_OK)
         return digest_failure::token;
@@ -254,8 +213,7 @@ int digest_init(EVP_MD_CTX *ctx, int nid)
         run->session = 0;
     else if (!end_running_digest(run))
         release_session(run, false);
-    run->fedLength = 0;
-    run->fedBeyondCap = 0;
+    zorvel_fed_forget(&run->fed);
     run->mechanism = h->digest;
 
     CK_RV rv = CKR_OK;
@@ -310,7 +268,7 @@ int zorvel_digest_update(EVP_MD_CTX *ctx, const void *data, size_t count)
     CK_RV rv = CKR_OK;
     digest_failure failure = running_digest(zctx, run, &rv);
     if (failure == digest_failure::none && count > 0) { // the token refuses an empty part
-        if (!keep_fed(run, data, count)) {
+        if (!zorvel_fed_keep(&run->fed, data, count, kReplayCap)) {
             failure = digest_failure::out_of_memory;
         } else {
             zorvel_token_enter();
@@ -360,7 +318,7 @@ int zorvel_digest_final(EVP_MD_CTX *ctx, unsigned char *md)
                 ended = end_running_digest(run);
         }
         release_session(run, ended);
-        forget_fed(run);
+        zorvel_fed_forget(&run->fed);
     }
     if (failure == digest_failure::none)
         std::memcpy(md, local, expected);
@@ -408,9 +366,7 @@ int zorvel_digest_copy(EVP_MD_CTX *to, const EVP_MD_CTX *from)
     if (dst == nullptr || src == nullptr)
         return 1;
     dst->session = 0;
-    dst->fed = nullptr;
-    dst->fedLength = 0;
-    dst->fedCapacity = 0;
+    zorvel_fed_reset(&dst->fed);  // the byte copy's blocks are the original's
     if (src->session == 0)
         return 1;
 
@@ -419,12 +375,12 @@ int zorvel_digest_copy(EVP_MD_CTX *to, const EVP_MD_CTX *from)
         return 0;
     CK_RV rv = CKR_OK;
     digest_failure failure = digest_failure::none;
-    if (!src->fedBeyondCap && !keep_fed(dst, src->fed, src->fedLength))
+    if (!zorvel_fed_copy(&dst->fed, &src->fed, kReplayCap))
         failure = digest_failure::out_of_memory;
     else if ((rv = acquire_session(zctx, dst)) != CKR_OK)
         failure = digest_failure::token;
     else if (!carry_state(src, dst)) {
-        if (src->fedBeyondCap)
+        if (src->fed.beyondCap)
             failure = digest_failure::beyond_cap;
         else if ((rv = start_and_replay(dst)) != CKR_OK)
             failure = digest_failure::token;
@@ -433,7 +389,7 @@ int zorvel_digest_copy(EVP_MD_CTX *to, const EVP_MD_CTX *from)
     }
     if (failure == digest_failure::none)
         return 1;
-    forget_fed(dst);
+    zorvel_fed_forget(&dst->fed);
     dst->session = 0;
     report(ZORVEL_F_HASH, failure, "C_DigestInit=0x", rv, "digest copy, error: ");
     return 0;
@@ -450,7 +406,7 @@ int zorvel_digest_cleanup(EVP_MD_CTX *ctx)
         release_session(run, end_running_digest(run));
     }
     run->session = 0;
-    forget_fed(run);
+    zorvel_fed_forget(&run->fed);
     return 1;
 }
 
@@ -523,6 +479,7 @@ int zorvel_bind_digests(ENGINE *e)
 void zorvel_unbind_digests(void)
 {
     free_digests();
+    zorvel_fed_free_idle();
 }
 
 int zorvel_digests(ENGINE *, const EVP_MD **digest, const int **nids, int nid)

@@ -1,11 +1,9 @@
-/*
- * The engine's OpenSSL error library: function names, reason strings and the
- * reporting of one failure with its error data.
- *
- * OpenSSL 3 keeps no function code in an error entry (ERR_PACK drops it), so the
- * function's name is recorded with ERR_set_debug and only the reasons are loaded as
- * strings. A PKCS#11 return value never goes into a reason; it is error data.
- */
+// The engine's OpenSSL error library: function names, reason strings and the
+// reporting of one failure with its error data.
+//
+// OpenSSL 3 keeps no function code in an error entry (ERR_PACK drops it), so the
+// function's name is recorded with ERR_set_debug and only the reasons are loaded as
+// strings. A PKCS#11 return value never goes into a reason; it is error data.
 #include <cstdio>
 
 #include <openssl/err.h>
@@ -14,7 +12,7 @@
 
 namespace {
 
-/* Error entries name this as their source file. */
+// Error entries name this as their source file.
 const char ZORVEL_ERROR_FILE[] = "src/e_zorvel";
 
 int ZORVEL_lib_error_code = 0;
@@ -45,7 +43,7 @@ const zorvel_function_string ZORVEL_str_functs[] = {
     {ZORVEL_F_NO_FPTR, "ZORVEL_F_NO_FPTR"},
 };
 
-/* ERR_load_strings puts the library code into every row; no row for the library's name. */
+// ERR_load_strings puts the library code into every row; no row for the library's name.
 ERR_STRING_DATA ZORVEL_str_reasons[] = {
     {ERR_PACK(0, 0, ZORVEL_R_ENGINE_ERROR), "engine error"},
     {ERR_PACK(0, 0, ZORVEL_R_OUT_OF_MEMORY), "Out of memory"},

@@ -1,32 +1,34 @@
-/*
- * The token lock and the fork handlers. A fork while other threads are inside the engine
- * must not leave the child a lock held by a thread it does not have: the engine lock,
- * the token library's own locks (reached only through token calls) and the C library's
- * syslog lock (reached only through the log lock). Before fork the handlers take all
- * three of the engine's locks, in the order in which the engine nests them; the parent
- * releases them, the child makes them fresh.
- */
+// The token lock and the fork handlers. A fork while other threads are inside the engine
+// must not leave the child a lock held by a thread it does not have: the engine lock,
+// the token library's own locks (reached only through token calls) and the C library's
+// syslog lock (reached only through the log lock). Before fork the handlers take all
+// three of the engine's locks, in the order in which the engine nests them; the parent
+// releases them, the child makes them fresh.
+#include <atomic>
+
 #include <pthread.h>
+#include <unistd.h>
 
 #include "e_zorvel_internal.h"
 
 namespace {
 
-/*
- * Writers first: with eight threads always inside some token call a reader-first lock
- * would never let the fork handler in. Non-recursive, so a thread never takes it twice.
- */
+// Writers first: with eight threads always inside some token call a reader-first lock
+// would never let the fork handler in. Non-recursive, so a thread never takes it twice.
 pthread_rwlock_t token_lock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 
 int engine_lock_held = 0;
 bool installed = false;
 
-/*
- * Token calls under way in this thread. A token library that forks inside one of its
- * calls (to start a helper) runs the handlers on a thread that holds the token lock, and
- * the engine lock too while the context opens: the handlers leave every lock as it is
- * then, and the library's child goes on inside the call as the parent does.
- */
+// The process id, kept by the child's fork handler once the handlers are installed:
+// getpid is a system call, and every operation asks whether the context is this
+// process's.
+std::atomic<pid_t> process_id{0};
+
+// Token calls under way in this thread. A token library that forks inside one of its
+// calls (to start a helper) runs the handlers on a thread that holds the token lock, and
+// the engine lock too while the context opens: the handlers leave every lock as it is
+// then, and the library's child goes on inside the call as the parent does.
 thread_local int token_calls = 0;
 thread_local bool forked_inside_token_call = false;
 
@@ -59,12 +61,14 @@ extern "C" void zorvel_after_fork_parent(void)
         zorvel_lock_after_fork(0);
 }
 
-/* The rwlock records its writer by thread id, which the child's one thread does not
- * have: the child starts every lock afresh instead of unlocking it. The digest sessions
- * are the parent's: the child forgets them before any call (a digest context freed
- * before the child's first operation included). */
+// The rwlock records its writer by thread id, which the child's one thread does not
+// have: the child starts every lock afresh instead of unlocking it. The digest sessions
+// are the parent's: the child forgets them before any call (a digest context freed
+// before the child's first operation included).
 extern "C" void zorvel_after_fork_child(void)
 {
+    if (installed)
+        process_id = getpid();
     if (forked_inside_token_call)
         return;
     zorvel_log_after_fork(1);
@@ -90,7 +94,15 @@ void zorvel_token_leave(void)
 
 void zorvel_fork_guard_install(void)
 {
-    /* The C library drops the handlers when this library is unloaded. */
-    if (!installed && pthread_atfork(zorvel_before_fork, zorvel_after_fork_parent, zorvel_after_fork_child) == 0)
+    // The C library drops the handlers when this library is unloaded.
+    if (!installed && pthread_atfork(zorvel_before_fork, zorvel_after_fork_parent, zorvel_after_fork_child) == 0) {
+        process_id = getpid();
         installed = true;
+    }
+}
+
+pid_t zorvel_process_id(void)
+{
+    pid_t pid = process_id.load(std::memory_order_relaxed);
+    return pid != 0 ? pid : getpid();
 }

@@ -1,4 +1,4 @@
-/* RSA key-pair generation on the token. */
+// RSA key-pair generation on the token.
 #include "e_zorvel_rsa.h"
 
 #include <openssl/bn.h>
@@ -33,7 +33,7 @@ int keygen_out_of_memory()
     return 0;
 }
 
-/* A BIGNUM of value 1: the private components stay on the token. */
+// A BIGNUM of value 1: the private components stay on the token.
 BIGNUM *placeholder()
 {
     BIGNUM *bn = BN_new();
@@ -44,9 +44,9 @@ BIGNUM *placeholder()
     return bn;
 }
 
-/* Reads CKA_MODULUS of the public object in two calls: CKR_OK with the modulus, CKR_OK
- * without one when the token has no usable value, or the failing call's value. A buffer
- * that cannot be allocated sets *outOfMemory instead. */
+// Reads CKA_MODULUS of the public object in two calls: CKR_OK with the modulus, CKR_OK
+// without one when the token has no usable value, or the failing call's value. A buffer
+// that cannot be allocated sets *outOfMemory instead.
 CK_RV read_modulus(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, BIGNUM **modulus,
                    bool *outOfMemory)
 {
@@ -80,7 +80,7 @@ CK_RV read_modulus(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_
     return rv;
 }
 
-/* Gives `rsa` the token's modulus, the exponent and placeholder private components. */
+// Gives `rsa` the token's modulus, the exponent and placeholder private components.
 bool fill_key(RSA *rsa, BIGNUM *n, const BIGNUM *e)
 {
     BIGNUM *pub = BN_dup(e);
@@ -173,7 +173,7 @@ int zorvel_rsa_key_gen(RSA *rsa, int bits, BIGNUM *e, BN_GENCB *)
         return 0;
     }
     if (n == nullptr) {
-        /* A key with n = 0 would look valid to OpenSSL and fail every operation. */
+        // A key with n = 0 would look valid to OpenSSL and fail every operation.
         ZORVEL_REPORT_TEXT(ZORVEL_F_GEN_RSA, ZORVEL_R_INVALID_VALUE,
                            "C_GetAttributeValue, CKA_MODULUS empty or unavailable");
         zorvel_log(LOG_ERR, "RSA keygen, modulus empty or unavailable");

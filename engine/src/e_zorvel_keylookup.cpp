@@ -1,4 +1,4 @@
-/* Finding the token object of an OpenSSL RSA key by its modulus and public exponent. */
+// Finding the token object of an OpenSSL RSA key by its modulus and public exponent.
 #include "e_zorvel_rsa.h"
 
 #include <openssl/bn.h>
@@ -13,7 +13,7 @@ namespace {
 
 const CK_ULONG kFindBatch = 100;
 
-/* The big-endian bytes of a BIGNUM, as the token stores CKA_MODULUS and CKA_PUBLIC_EXPONENT. */
+// The big-endian bytes of a BIGNUM, as the token stores CKA_MODULUS and CKA_PUBLIC_EXPONENT.
 struct bn_bytes {
     unsigned char *data = nullptr;
     CK_ULONG len = 0;
@@ -29,8 +29,8 @@ struct bn_bytes {
     }
 };
 
-/* The private-key and the public-key object are cached apart: a public-key operation
- * must never run on the private-key object that an earlier private operation found. */
+// The private-key and the public-key object are cached apart: a public-key operation
+// must never run on the private-key object that an earlier private operation found.
 int cache_index(int op)
 {
     return op == 1 ? zorvel_rsa_ex : zorvel_rsa_pub_ex;
@@ -44,11 +44,9 @@ CK_OBJECT_HANDLE cached_handle(RSA *rsa, int op)
     return static_cast<CK_OBJECT_HANDLE>(reinterpret_cast<uintptr_t>(RSA_get_ex_data(rsa, index)));
 }
 
-/*
- * Counts the objects matching the template; `*first` gets the first handle of the last
- * batch. An opened search is always closed, also after a failing C_FindObjects, because an
- * open search blocks every later Init on the shared session. Caller holds the engine lock.
- */
+// Counts the objects matching the template; `*first` gets the first handle of the last
+// batch. An opened search is always closed, also after a failing C_FindObjects, because an
+// open search blocks every later Init on the shared session. Caller holds the engine lock.
 bool find_objects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUTE *tmpl, CK_ULONG count,
                   CK_ULONG *total, CK_OBJECT_HANDLE *first)
 {
@@ -101,8 +99,8 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
     const BIGNUM *e = nullptr;
     RSA_get0_key(rsa, &n, &e, nullptr);
 
-    /* The cache is read under the lock too: another thread may be storing into the key's
-     * ex-data, which can move its storage. */
+    // The cache is read under the lock too: another thread may be storing into the key's
+    // ex-data, which can move its storage.
     zorvel_enter_mutex();
     CK_OBJECT_HANDLE handle = cached_handle(rsa, op);
     if (handle != 0) {
@@ -137,8 +135,8 @@ CK_OBJECT_HANDLE zorvel_rsa_fetch_handle(zorvel_ctx *ctx, RSA *rsa, int op)
                 zorvel_log(LOG_ERR, "findObjects, expected '1' but got '%i", static_cast<int>(total));
             } else {
                 handle = first;
-                /* Without the RSA method there is no cache: the handle found is still the
-                 * answer. */
+                // Without the RSA method there is no cache: the handle found is still the
+                // answer.
                 if (handle != 0 && cache_index(op) != -1)
                     RSA_set_ex_data(rsa, cache_index(op), reinterpret_cast<void *>(static_cast<uintptr_t>(handle)));
             }

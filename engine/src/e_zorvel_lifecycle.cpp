@@ -1,8 +1,6 @@
-/*
- * Engine life cycle (init, finish, destroy, ctrl) and the steps that bring the token
- * library into the process: load it by its configured path, bind the vendor function
- * list and the standard list from it, and initialise it from the configuration file.
- */
+// Engine life cycle (init, finish, destroy, ctrl) and the steps that bring the token
+// library into the process: load it by its configured path, bind the vendor function
+// list and the standard list from it, and initialise it from the configuration file.
 #include <cstdio>
 
 #include <dlfcn.h>
@@ -19,10 +17,10 @@ zorvel_p11_st zorvel_p11 = {nullptr, nullptr};
 
 namespace {
 
-/* Handle of the token library, loaded untranslated from its configured path. */
+// Handle of the token library, loaded untranslated from its configured path.
 void *zorvel_dso = nullptr;
 
-/* Process in which the vendor C_Initialize last succeeded; 0 when none did. */
+// Process in which the vendor C_Initialize last succeeded; 0 when none did.
 pid_t zorvel_initialized_pid = 0;
 
 const char ZORVEL_VENDOR_ENTRY[] = "C_GetZorvelFunctionList";
@@ -38,7 +36,7 @@ int zorvel_finalize(void)
         ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Finalize, no function pointers loaded");
         return 0;
     }
-    /* A child after fork leaves the library to the parent that initialised it. */
+    // A child after fork leaves the library to the parent that initialised it.
     if (!zorvel_initialized_elsewhere()) {
         zorvel_token_enter();
         CK_RV rv = zorvel_p11.pFunctionList->C_Finalize(nullptr);
@@ -67,7 +65,7 @@ int zorvel_load_dso(void)
     }
     zorvel_dso = dlopen(zorvel_config.lib, RTLD_NOW | RTLD_LOCAL);
     if (zorvel_dso == nullptr) {
-        /* The loader's reason (no such file, wrong architecture, a missing dependency). */
+        // The loader's reason (no such file, wrong architecture, a missing dependency).
         const char *loader = dlerror();
         char reason[512];
         std::snprintf(reason, sizeof reason, "%s", loader != nullptr ? loader : "");
@@ -79,6 +77,8 @@ int zorvel_load_dso(void)
             ERR_add_error_data(1, reason);
             zorvel_log(LOG_ERR, "load DSO, %s", reason);
         }
+        zorvel_tell(LOG_ERR, "the token library %s cannot be loaded: %s", zorvel_config.lib,
+                    reason[0] != '\0' ? reason : "no reason given");
         return 0;
     }
     return 1;
@@ -154,9 +154,12 @@ int zorvel_initialize(void)
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize=0x", rv);
         zorvel_log(LOG_ERR, "initialize, C_Initialize failed with 0x%08X", ZORVEL_HEX32(rv));
+        zorvel_tell(LOG_ERR, "the token library %s failed to initialise from %s: %s",
+                    zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", zorvel_pre_config,
+                    zorvel_rv_in_words(rv).text);
         return 0;
     }
-    zorvel_initialized_pid = getpid();
+    zorvel_initialized_pid = zorvel_process_id();
     return 1;
 }
 
@@ -181,13 +184,13 @@ int zorvel_load_library(void)
         zorvel_unload_dso();
         return 0;
     }
-    /* On failure the library stays loaded and bound; the next attempt only initialises. */
+    // On failure the library stays loaded and bound; the next attempt only initialises.
     return zorvel_initialize();
 }
 
 int zorvel_initialized_elsewhere(void)
 {
-    return zorvel_initialized_pid != 0 && zorvel_initialized_pid != getpid();
+    return zorvel_initialized_pid != 0 && zorvel_initialized_pid != zorvel_process_id();
 }
 
 int zorvel_init_engine(ENGINE *)

@@ -1,7 +1,5 @@
-/*
- * Key loading from files. The key id is the path of a PEM, base64-encoded DER or DER file;
- * the token object of an RSA key is found later, by modulus and exponent, when it is used.
- */
+// Key loading from files. The key id is the path of a PEM, base64-encoded DER or DER file;
+// the token object of an RSA key is found later, by modulus and exponent, when it is used.
 #include "e_zorvel_rsa.h"
 
 #include <openssl/bio.h>
@@ -36,7 +34,7 @@ int pem_pass_phrase(char *buf, int size, int, void *u)
     return len;
 }
 
-/* The readers of one kind of key: PEM with a pass-phrase callback, and DER. */
+// The readers of one kind of key: PEM with a pass-phrase callback, and DER.
 struct key_readers {
     EVP_PKEY *(*pem)(BIO *, EVP_PKEY **, pem_password_cb *, void *);
     EVP_PKEY *(*der)(BIO *, EVP_PKEY **);
@@ -45,9 +43,9 @@ struct key_readers {
 const key_readers kPrivateReaders = {PEM_read_bio_PrivateKey, d2i_PrivateKey_bio};
 const key_readers kPublicReaders = {PEM_read_bio_PUBKEY, d2i_PUBKEY_bio};
 
-/* Tries PEM, base64-encoded DER and DER in turn, each from the first byte of the file. A
- * file that cannot be opened ends the search at once. The errors of attempts that failed
- * are dropped when a later one succeeds. */
+// Tries PEM, base64-encoded DER and DER in turn, each from the first byte of the file. A
+// file that cannot be opened ends the search at once. The errors of attempts that failed
+// are dropped when a later one succeeds.
 EVP_PKEY *read_key(const char *path, const key_readers &readers, const zorvel_pass_source *source)
 {
     if (path == nullptr)
@@ -101,8 +99,8 @@ BIGNUM *dup_or_null(const BIGNUM *bn, bool *ok)
     return copy;
 }
 
-/* A copy of the key's components in an RSA object that uses the engine's RSA method when
- * the engine has one. */
+// A copy of the key's components in an RSA object that uses the engine's RSA method when
+// the engine has one.
 RSA *engine_rsa(ENGINE *e, const RSA *from)
 {
     RSA *rsa = e != nullptr && ENGINE_get_RSA(e) != nullptr ? RSA_new_method(e) : RSA_new();
@@ -148,11 +146,9 @@ RSA *engine_rsa(ENGINE *e, const RSA *from)
     return rsa;
 }
 
-/*
- * OpenSSL's readers return provider keys, whose operations never reach an engine. An RSA
- * key is handed back as a legacy key instead, bound to the engine, so that its operations
- * run through the engine and find the token object. Other keys are returned as read.
- */
+// OpenSSL's readers return provider keys, whose operations never reach an engine. An RSA
+// key is handed back as a legacy key instead, bound to the engine, so that its operations
+// run through the engine and find the token object. Other keys are returned as read.
 EVP_PKEY *as_engine_key(ENGINE *e, EVP_PKEY *key)
 {
     if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA)
@@ -169,8 +165,8 @@ EVP_PKEY *as_engine_key(ENGINE *e, EVP_PKEY *key)
         RSA_free(rsa);
         return nullptr;
     }
-    /* With the engine's key method the key's EVP operations go to it as well. An engine
-     * without one for RSA leaves the key to its RSA object's method. */
+    // With the engine's key method the key's EVP operations go to it as well. An engine
+    // without one for RSA leaves the key to its RSA object's method.
     if (e != nullptr && ENGINE_get_pkey_meths(e) != nullptr) {
         ERR_set_mark();
         if (EVP_PKEY_set1_engine(legacy, e))

@@ -1,7 +1,5 @@
-/*
- * Syslog trace of the engine: every line starts "eZorvel(<kernel thread id>) ", so
- * that the lines of the host's threads can be told apart.
- */
+// Syslog trace of the engine: every line starts "eZorvel(<kernel thread id>) ", so
+// that the lines of the host's threads can be told apart.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +15,8 @@
 
 namespace {
 
-/*
- * Held around every call of the C library's syslog functions (setlogmask included), so
- * that a fork never happens while an engine thread holds the C library's syslog lock.
- */
+// Held around every call of the C library's syslog functions (setlogmask included), so
+// that a fork never happens while an engine thread holds the C library's syslog lock.
 pthread_mutex_t log_lock = PTHREAD_MUTEX_INITIALIZER;
 
 int zorvel_thread_id(void)
@@ -28,13 +24,13 @@ int zorvel_thread_id(void)
     return static_cast<int>(syscall(SYS_gettid));
 }
 
-/* 1 when syslog's current mask lets the priority through (setlogmask(0) only reads it). */
+// 1 when syslog's current mask lets the priority through (setlogmask(0) only reads it).
 int zorvel_log_enabled(int priority)
 {
     return (setlogmask(0) & LOG_MASK(LOG_PRI(priority))) != 0;
 }
 
-/* syslog under the log lock. */
+// syslog under the log lock.
 void zorvel_syslog_line(int priority, const char *line)
 {
     pthread_mutex_lock(&log_lock);
@@ -42,7 +38,7 @@ void zorvel_syslog_line(int priority, const char *line)
     pthread_mutex_unlock(&log_lock);
 }
 
-/* Formats one line (outside the log lock, so that threads format at once) and writes it. */
+// Formats one line (outside the log lock, so that threads format at once) and writes it.
 void zorvel_write_line(int priority, const char *format, va_list args)
 {
     char line[512];
@@ -53,7 +49,7 @@ void zorvel_write_line(int priority, const char *format, va_list args)
     if (length >= 0 && static_cast<size_t>(length) < sizeof line - prefix) {
         zorvel_syslog_line(priority, line);
     } else if (length >= 0) {
-        /* Longer than the stack buffer (a long path): format again into one that fits. */
+        // Longer than the stack buffer (a long path): format again into one that fits.
         size_t size = static_cast<size_t>(prefix) + static_cast<size_t>(length) + 1;
         char *longer = static_cast<char *>(std::malloc(size));
         if (longer == nullptr) {
@@ -108,6 +104,17 @@ void zorvel_log(int priority, const char *format, ...)
     va_start(args, format);
     zorvel_write_line(priority, format, args);
     va_end(args);
+}
+
+void zorvel_tell(int priority, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    zorvel_print_stderr("eZorvel: %s\n", line);
+    zorvel_log(priority, "%s", line);
 }
 
 void zorvel_print_stderr(const char *format, ...)

@@ -1,8 +1,6 @@
-/*
- * Where the configuration file is looked for. ZORVEL_CONFIG_ROOT is empty in the
- * shipped library; the tests build a variant that reads the same paths below the
- * working directory, so that no test writes the machine's configuration.
- */
+// Where the configuration file is looked for. ZORVEL_CONFIG_ROOT is empty in the
+// shipped library; the tests build a variant that reads the same paths below the
+// working directory, so that no test writes the machine's configuration.
 #include "e_zorvel_internal.h"
 
 #ifndef ZORVEL_CONFIG_ROOT

@@ -1,9 +1,7 @@
-/*
- * The engine's RSA method. Private-key operations run on the token; public-key operations
- * run on the token when it holds the matching public key and in OpenSSL's software RSA
- * otherwise. Padding is added and removed in software, outside the engine lock, because the
- * padding functions may call back into the engine's digests and random generator.
- */
+// The engine's RSA method. Private-key operations run on the token; public-key operations
+// run on the token when it holds the matching public key and in OpenSSL's software RSA
+// otherwise. Padding is added and removed in software, outside the engine lock, because the
+// padding functions may call back into the engine's digests and random generator.
 #include "e_zorvel_rsa.h"
 
 #include <openssl/bn.h>
@@ -24,7 +22,7 @@ int zorvel_rsa_binds = 0;
 CK_MECHANISM rsa_x509_mechanism = {CKM_RSA_X_509, nullptr, 0};
 CK_MECHANISM rsa_pkcs_mechanism = {CKM_RSA_PKCS, nullptr, 0};
 
-/* A zeroed k-byte working block, wiped when released. */
+// A zeroed k-byte working block, wiped when released.
 struct rsa_block {
     unsigned char *data = nullptr;
     int len = 0;
@@ -42,8 +40,8 @@ constexpr unsigned padding_bit(int padding)
     return 1u << padding;
 }
 
-/* What the four operations share: their name in log lines, their error function code and
- * the paddings they serve. SSLv23 padding is gone from OpenSSL 3 and served by none. */
+// What the four operations share: their name in log lines, their error function code and
+// the paddings they serve. SSLv23 padding is gone from OpenSSL 3 and served by none.
 struct rsa_op {
     const char *name;
     int function;
@@ -53,13 +51,13 @@ struct rsa_op {
 const rsa_op kPrivDec = {"RSA private decrypt", ZORVEL_F_RSA_PRIVATE_DECRYPT,
                          padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING) |
                              padding_bit(RSA_PKCS1_OAEP_PADDING)};
-/* No padding: the raw operation that OpenSSL's own PSS signing asks for. */
+// No padding: the raw operation that OpenSSL's own PSS signing asks for.
 const rsa_op kPrivEnc = {"RSA private encrypt", ZORVEL_F_RSA_PRIVATE_ENCRYPT,
                          padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING)};
 const rsa_op kPubEnc = {"RSA public encrypt", ZORVEL_F_RSA_PUBLIC_ENCRYPT,
                         padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING) |
                             padding_bit(RSA_PKCS1_OAEP_PADDING)};
-/* No padding: the raw result that OpenSSL's own PSS verification asks for. */
+// No padding: the raw result that OpenSSL's own PSS verification asks for.
 const rsa_op kPubDec = {"RSA public decrypt", ZORVEL_F_RSA_PUBLIC_DECRYPT,
                         padding_bit(RSA_PKCS1_PADDING) | padding_bit(RSA_NO_PADDING)};
 
@@ -74,7 +72,7 @@ int unsupported_padding(const rsa_op &op)
     return -1;
 }
 
-/* True when the operation serves the padding on the token; reports it otherwise. */
+// True when the operation serves the padding on the token; reports it otherwise.
 bool serves_padding(const rsa_op &op, int padding)
 {
     if (padding >= 0 && padding <= 31 && (op.paddings & padding_bit(padding)) != 0)
@@ -83,7 +81,7 @@ bool serves_padding(const rsa_op &op, int padding)
     return false;
 }
 
-/* The common start of every operation: the context and the input checked against k. */
+// The common start of every operation: the context and the input checked against k.
 bool begin_op(const rsa_op &op, int flen, RSA *rsa, int padding, rsa_call *call)
 {
     zorvel_log(LOG_DEBUG, "%s, padding %i", op.name, padding);
@@ -107,7 +105,7 @@ CK_OBJECT_HANDLE lookup(const rsa_op &op, const rsa_call &call, RSA *rsa, int wh
     return handle;
 }
 
-/* Names of a token operation's two calls and the log lines of their failures. */
+// Names of a token operation's two calls and the log lines of their failures.
 struct token_texts {
     const char *initData;
     const char *initLog;
@@ -115,7 +113,7 @@ struct token_texts {
     const char *opLog;
 };
 
-/* Runs the Init/operation pair; on failure reports it under the operation's function code. */
+// Runs the Init/operation pair; on failure reports it under the operation's function code.
 bool run_on_token(const rsa_op &op, const token_texts &texts, zorvel_token_op_kind kind, const rsa_call &call,
                   CK_MECHANISM *mechanism, CK_OBJECT_HANDLE key, const unsigned char *in, int inLen, unsigned char *out,
                   CK_ULONG *outLen)
@@ -138,7 +136,7 @@ int out_of_memory(const rsa_op &op)
     return -1;
 }
 
-/* A public-key operation without a token object runs in OpenSSL's software RSA. */
+// A public-key operation without a token object runs in OpenSSL's software RSA.
 int software_fallback(const rsa_op &op, zorvel_rsa_op_fn fn, int flen, const unsigned char *from, unsigned char *to,
                       RSA *rsa, int padding)
 {
@@ -146,12 +144,10 @@ int software_fallback(const rsa_op &op, zorvel_rsa_op_fn fn, int flen, const uns
     return fn != nullptr ? fn(flen, from, to, rsa, padding) : -1;
 }
 
-/*
- * The start both public-key operations share: the context, the input checked against k and
- * the token object, a padding served on the token, and a k-byte block to work in. Without a
- * token object the operation runs in software, whatever its padding: OpenSSL decides what
- * it serves there. False when the operation ends here, with its result in *result.
- */
+// The start both public-key operations share: the context, the input checked against k and
+// the token object, a padding served on the token, and a k-byte block to work in. Without a
+// token object the operation runs in software, whatever its padding: OpenSSL decides what
+// it serves there. False when the operation ends here, with its result in *result.
 bool begin_public_op(const rsa_op &op, zorvel_rsa_op_fn software, int flen, const unsigned char *from,
                      unsigned char *to, RSA *rsa, int padding, rsa_call *call, CK_OBJECT_HANDLE *handle,
                      rsa_block *block, int *result)
@@ -231,8 +227,8 @@ int zorvel_rsa_priv_enc(int flen, const unsigned char *from, unsigned char *to, 
     if (!begin_op(op, flen, rsa, padding, &call) || !serves_padding(op, padding))
         return -1;
 
-    /* The input is checked before the token sees anything. PKCS#1 v1.5 goes to the token
-     * unpadded (it adds block type 1 itself); a raw operation gets the k-byte block. */
+    // The input is checked before the token sees anything. PKCS#1 v1.5 goes to the token
+    // unpadded (it adds block type 1 itself); a raw operation gets the k-byte block.
     rsa_block block;
     if (!block.alloc(call.k))
         return out_of_memory(op);
@@ -284,7 +280,7 @@ int zorvel_rsa_pub_enc(int flen, const unsigned char *from, unsigned char *to, R
         padded = RSA_padding_add_PKCS1_type_2(block.data, call.k, from, flen);
         break;
     case RSA_NO_PADDING:
-        /* The input is placed at the start of the block; the rest stays zero. */
+        // The input is placed at the start of the block; the rest stays zero.
         memcpy(block.data, from, static_cast<size_t>(flen));
         break;
     default:
@@ -383,7 +379,7 @@ int zorvel_bind_rsa(ENGINE *e)
 
 void zorvel_unbind_rsa(void)
 {
-    /* Engines bound from the same library share the method; the last one frees it. */
+    // Engines bound from the same library share the method; the last one frees it.
     if (zorvel_rsa_binds > 0 && --zorvel_rsa_binds == 0) {
         RSA_meth_free(zorvel_rsa);
         zorvel_rsa = nullptr;

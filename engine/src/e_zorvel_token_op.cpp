@@ -1,4 +1,4 @@
-/* Single-part token operations run as one unit on the shared session. */
+// Single-part token operations run as one unit on the shared session.
 #include "e_zorvel_rsa.h"
 
 #include <openssl/crypto.h>
@@ -49,7 +49,7 @@ CK_RV zorvel_token_op(zorvel_token_op_kind kind, CK_SESSION_HANDLE session, CK_M
     }
     rv = call.run(session, const_cast<CK_BYTE_PTR>(in), inLen, out, outLen);
     if (rv == CKR_BUFFER_TOO_SMALL) {
-        /* The token keeps the operation active until it has delivered its output. */
+        // The token keeps the operation active until it has delivered its output.
         const CK_ULONG scratchLen = *outLen > 0 ? *outLen : 1;
         unsigned char *scratch = static_cast<unsigned char *>(OPENSSL_malloc(scratchLen));
         if (scratch != nullptr) {

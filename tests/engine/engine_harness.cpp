@@ -366,5 +366,10 @@ int main(int argc, char **argv)
     engine_harness::install_memory_functions();
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new private_directory);
-    return RUN_ALL_TESTS();
+    int result = RUN_ALL_TESTS();
+    // Every test it ran skipped (a tool they need is missing): ctest reports it skipped.
+    const ::testing::UnitTest &run = *::testing::UnitTest::GetInstance();
+    if (result == 0 && run.test_to_run_count() > 0 && run.skipped_test_count() == run.test_to_run_count())
+        return 77;
+    return result;
 }

@@ -1,5 +1,6 @@
 // A token library that pretends: it serves the vendor entry point and the few standard
-// functions the engine's core calls, journals every call with the caller's process id,
+// functions the engine's core calls (it lists slots 0 and 1, and opens a session on any
+// slot), journals every call but C_GetSlotList with the caller's process id,
 // and answers with a value taken from the environment when one is set there:
 //   ZORVEL_FAKE_JOURNAL     file the calls are appended to, one line each
 //   ZORVEL_FAKE_RV_<name>   return value of <name> (C_Login, C_Initialize, ...), hex
@@ -103,11 +104,26 @@ CK_RV fake_logout(CK_SESSION_HANDLE session)
     return answer("C_Logout");
 }
 
+CK_RV fake_get_slot_list(CK_BBOOL, CK_SLOT_ID_PTR slots, CK_ULONG_PTR count)
+{
+    const CK_SLOT_ID listed[] = {0, 1};
+    const CK_ULONG n = sizeof listed / sizeof listed[0];
+    if (slots != nullptr && *count < n) {
+        *count = n;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    for (CK_ULONG i = 0; slots != nullptr && i < n; ++i)
+        slots[i] = listed[i];
+    *count = n;
+    return CKR_OK;
+}
+
 CK_FUNCTION_LIST make_function_list()
 {
     CK_FUNCTION_LIST list{};
     list.version = {2, 40};
     list.C_Finalize = fake_finalize;
+    list.C_GetSlotList = fake_get_slot_list;
     list.C_OpenSession = fake_open_session;
     list.C_CloseSession = fake_close_session;
     list.C_Login = fake_login;

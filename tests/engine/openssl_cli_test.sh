@@ -4,6 +4,8 @@
 # Runs in the token folder that with-token.sh prepares; every result made with the engine
 # is checked with plain openssl (no engine).
 set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/needs_tool.sh"
+needs_tool openssl
 engines="$1"
 library="$2"
 export OPENSSL_ENGINES="$engines"

@@ -5,6 +5,8 @@
 #   openssl_cnf_test.sh ENGINE TOKEN_LIBRARY HOST_PROGRAM
 # Run in a scratch directory: the test engine reads its configuration below it.
 set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/needs_tool.sh"
+needs_tool openssl
 engine="$1"
 token_library="$2"
 host="$3"

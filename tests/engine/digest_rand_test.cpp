@@ -10,6 +10,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <openssl/sha.h>
 
 #include <cstring>
 #include <string>
@@ -231,6 +232,29 @@ TEST_F(EngineDigestTest, CopyReplaysUpToOneMebibyte)
         << describe(errors);
     update(original.get(), "c");
     EXPECT_EQ(finish(original.get()), "4e46f2267f19a25e7bc2b39782869b272d1f98d014e9efe658cfa0c5bd4c150b");
+}
+
+// The kept bytes span blocks of several sizes: parts that end inside a block, fill it
+// exactly or run over into the next, copied at points on either side of a block's end.
+TEST_F(EngineDigestTest, CopiesReplayPartsAcrossTheKeptBlocks)
+{
+    const size_t parts[] = {1, 255, 1000, 70000, 65536, 3};
+    std::string fed;
+    md_ctx_ptr original = started(NID_sha256);
+    for (int round = 0; round < 6; ++round) {
+        for (size_t size : parts) {
+            std::string part(size, static_cast<char>('a' + fed.size() % 26));
+            update(original.get(), part);
+            fed += part;
+        }
+        md_ctx_ptr copy(EVP_MD_CTX_new());
+        ASSERT_EQ(EVP_MD_CTX_copy_ex(copy.get(), original.get()), 1) << fed.size() << " " << drained_errors();
+        update(copy.get(), "tail");
+        Bytes expected(SHA256_DIGEST_LENGTH);
+        const std::string withTail = fed + "tail";
+        SHA256(reinterpret_cast<const unsigned char *>(withTail.data()), withTail.size(), expected.data());
+        EXPECT_EQ(finish(copy.get()), hex(expected)) << fed.size();
+    }
 }
 
 TEST_F(EngineDigestTest, RandomBytesFromTheToken)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The openssl command finds the engine by id through OPENSSL_ENGINES and reports it
 # available (which loads and initialises the token library).
-#   openssl_engine_available.sh ENGINES_DIR TOKEN_LIBRARY
+#   openssl_engine_available_test.sh ENGINES_DIR TOKEN_LIBRARY
 # Run in a scratch directory: the test engine reads its configuration below it.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/needs_tool.sh"
+needs_tool openssl
 engines="$1"
 token_library="$2"
 
