@@ -3,7 +3,7 @@
 // signature over the inverted data. It runs the module's own signature, active from
 // C_SignInit to the call that completes it, as real emulations keep theirs; with
 // kTestMacSoftwareKey it computes the signature itself and keeps nothing in the module.
-#include "emulation.h"
+#include "operations/emulation.h"
 #include "fake_mechanism.h"
 
 #include <vector>

@@ -1,0 +1,136 @@
+#include "operations/emulation_layer.h"
+
+#include "operations/forwarded_operation.h"
+
+#include <memory>
+#include <utility>
+
+namespace zorvel::core {
+namespace {
+
+constexpr Output kNoOutput = {nullptr, nullptr};
+
+}  // namespace
+
+const Emulation *EmulationLayer::claimant(Family family, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
+                                          CK_OBJECT_HANDLE key) const {
+  if (mechanism == nullptr) return nullptr;
+  return emulations_.find({module_, family, session, mechanism, key});
+}
+
+CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE session,
+                           CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
+  if (slot == nullptr) return forwardInit(module_, family, session, mechanism, key);
+  const RunningPtr running = slot->current();
+  if (running != nullptr && running->emulated) return CKR_OPERATION_ACTIVE;
+  const Emulation *emulation = claimant(family, session, mechanism, key);
+  if (emulation == nullptr) {
+    // The module judges a second Init of its own, also when it ended the first one in a
+    // way the layer did not follow.
+    const CK_RV rv = forwardInit(module_, family, session, mechanism, key);
+    if (rv == CKR_OK) {
+      slot->start(std::make_shared<RunningOperation>(
+          RunningOperation{family, false, std::make_unique<ForwardedOperation>(module_, family, session)}));
+    }
+    return rv;
+  }
+  if (running != nullptr) return CKR_OPERATION_ACTIVE;
+  const StartFunction *start = std::get_if<StartFunction>(&emulation->carryOut);
+  if (start == nullptr) return CKR_GENERAL_ERROR;
+  std::unique_ptr<ActiveOperation> operation;
+  const CK_RV rv = (*start)({module_, family, session, mechanism, key}, &operation);
+  if (rv != CKR_OK) return rv;
+  if (operation == nullptr) return CKR_GENERAL_ERROR;
+  slot->start(std::make_shared<RunningOperation>(RunningOperation{family, true, std::move(operation)}));
+  return CKR_OK;
+}
+
+// Runs call on the session's active operation of the family; without one, on the
+// module's (which answers for itself), unless an emulated operation of another family
+// is active.
+template <typename Call>
+CK_RV EmulationLayer::onActive(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Step step,
+                               Output output, Call call) {
+  const RunningPtr running = slot != nullptr ? slot->current() : nullptr;
+  if (running == nullptr || running->family != family) {
+    if (running != nullptr && running->emulated) return CKR_OPERATION_NOT_INITIALIZED;
+    ForwardedOperation forwarded(module_, family, session);
+    return call(forwarded);
+  }
+  const CK_RV rv = call(*running->operation);
+  if (!operationGoesOn(step, rv, output)) {
+    if (rv != CKR_OK) running->operation->abort();
+    slot->end(running);
+  }
+  return rv;
+}
+
+void EmulationLayer::hookResult(Family family, CK_RV rv, Output output) const {
+  if (rv != CKR_OK || output.data == nullptr || output.length == nullptr) return;
+  if (family == Family::Sign) signatureHook(faults_, output.data, *output.length);
+  if (family == Family::Encrypt || family == Family::Wrap) ciphertextHook(faults_, output.data, *output.length);
+}
+
+CK_RV EmulationLayer::oneShot(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Input input,
+                              Output output) {
+  const CK_RV rv = onActive(slot, family, session, Step::Completion, output,
+                            [&](ActiveOperation &operation) { return operation.oneShot(input, output); });
+  hookResult(family, rv, output);
+  return rv;
+}
+
+CK_RV EmulationLayer::update(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Input input,
+                             Output output) {
+  const CK_RV rv = onActive(slot, family, session, Step::Update, output,
+                            [&](ActiveOperation &operation) { return operation.update(input, output); });
+  hookResult(family, rv, output);
+  return rv;
+}
+
+CK_RV EmulationLayer::finish(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Output output) {
+  const CK_RV rv = onActive(slot, family, session, Step::Completion, output,
+                            [&](ActiveOperation &operation) { return operation.finish(output); });
+  hookResult(family, rv, output);
+  return rv;
+}
+
+CK_RV EmulationLayer::verify(OperationSlot *slot, CK_SESSION_HANDLE session, Input data, Input signature) {
+  return onActive(slot, Family::Verify, session, Step::Check, kNoOutput,
+                  [&](ActiveOperation &operation) { return operation.verify(data, signature); });
+}
+
+CK_RV EmulationLayer::verifyFinal(OperationSlot *slot, CK_SESSION_HANDLE session, Input signature) {
+  return onActive(slot, Family::Verify, session, Step::Check, kNoOutput,
+                  [&](ActiveOperation &operation) { return operation.verifyFinal(signature); });
+}
+
+CK_RV EmulationLayer::wrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE wrappingKey,
+                              CK_OBJECT_HANDLE key, Output wrapped) {
+  const Emulation *emulation = claimant(Family::Wrap, session, mechanism, wrappingKey);
+  const WrapFunction *wrap = emulation != nullptr ? std::get_if<WrapFunction>(&emulation->carryOut) : nullptr;
+  const CK_RV rv =
+      wrap != nullptr ? (*wrap)({module_, Family::Wrap, session, mechanism, wrappingKey}, key, wrapped)
+                      : callModule(module_.C_WrapKey, session, mechanism, wrappingKey, key, wrapped.data, wrapped.length);
+  hookResult(Family::Wrap, rv, wrapped);
+  return rv;
+}
+
+CK_RV EmulationLayer::unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
+                                CK_OBJECT_HANDLE unwrappingKey, Input wrapped, AttributeList keyTemplate,
+                                CK_OBJECT_HANDLE_PTR key) {
+  const Emulation *emulation = claimant(Family::Unwrap, session, mechanism, unwrappingKey);
+  const UnwrapFunction *unwrap = emulation != nullptr ? std::get_if<UnwrapFunction>(&emulation->carryOut) : nullptr;
+  if (unwrap != nullptr) return (*unwrap)({module_, Family::Unwrap, session, mechanism, unwrappingKey}, wrapped, keyTemplate, key);
+  return callModule(module_.C_UnwrapKey, session, mechanism, unwrappingKey, wrapped.data, wrapped.length,
+                    keyTemplate.attributes, keyTemplate.count, key);
+}
+
+CK_RV EmulationLayer::deriveKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE baseKey,
+                                AttributeList keyTemplate, CK_OBJECT_HANDLE_PTR key) {
+  const Emulation *emulation = claimant(Family::Derive, session, mechanism, baseKey);
+  const DeriveFunction *derive = emulation != nullptr ? std::get_if<DeriveFunction>(&emulation->carryOut) : nullptr;
+  if (derive != nullptr) return (*derive)({module_, Family::Derive, session, mechanism, baseKey}, keyTemplate, key);
+  return callModule(module_.C_DeriveKey, session, mechanism, baseKey, keyTemplate.attributes, keyTemplate.count, key);
+}
+
+}  // namespace zorvel::core

@@ -1,0 +1,48 @@
+// The operation active on one session, as the emulation layer keeps it: at most one,
+// whatever its family, as the module runs one per session (measured: SoftHSM2 answers
+// CKR_OPERATION_ACTIVE to any second Init, whatever the first one's family).
+#ifndef ZORVEL_TOKEN_CORE_OPERATION_SLOT_H
+#define ZORVEL_TOKEN_CORE_OPERATION_SLOT_H
+
+#include "operations/operation.h"
+
+#include <memory>
+#include <mutex>
+#include <utility>
+
+namespace zorvel::core {
+
+struct RunningOperation {
+  Family family;
+  bool emulated;  // started by an emulation; else the module's own, forwarded
+  std::unique_ptr<ActiveOperation> operation;
+};
+
+using RunningPtr = std::shared_ptr<RunningOperation>;
+
+// Calls on one session may run at once when the settings say so; the slot is safe for
+// that, and a call keeps the operation it works on alive until it returns.
+class OperationSlot {
+ public:
+  RunningPtr current() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+  }
+  void start(RunningPtr running) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = std::move(running);
+  }
+  // Ends the operation if it is still the active one.
+  void end(const RunningPtr &running) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_ == running) running_.reset();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  RunningPtr running_;
+};
+
+}  // namespace zorvel::core
+
+#endif
