@@ -41,8 +41,6 @@ const std::vector<SubstitutedCurve> kCurves = {
      }},
 };
 
-CK_FUNCTION_LIST g_module{};
-
 // Compared byte by byte: the namespace's memcmp reads whole words past the end of short
 // buffers, which memcheck reports as invalid reads.
 bool sameBytes(const CK_BYTE *value, std::size_t length, const std::vector<CK_BYTE> &bytes) {
@@ -58,55 +56,41 @@ bool holds(const CK_ATTRIBUTE &attribute, const std::vector<CK_BYTE> &bytes) {
          sameBytes(static_cast<const CK_BYTE *>(attribute.pValue), attribute.ulValueLen, bytes);
 }
 
-// A template as the module takes it: the curves named by identifier given by parameters.
-class ModuleTemplate {
- public:
-  ModuleTemplate(CK_ATTRIBUTE_PTR caller, CK_ULONG count) : caller_(caller), count_(count) {
-    if (caller == nullptr) return;
-    for (CK_ULONG i = 0; i < count; ++i) {
-      if (caller[i].type != CKA_EC_PARAMS) continue;
-      for (const SubstitutedCurve &curve : kCurves) {
-        if (!holds(caller[i], curve.identifier)) continue;
-        if (local_.empty()) local_.assign(caller, caller + count);
-        local_[i].pValue = const_cast<CK_BYTE *>(curve.parameters.data());
-        local_[i].ulValueLen = static_cast<CK_ULONG>(curve.parameters.size());
-      }
+// A template with the curves named by identifier given by parameters; false when it
+// names none.
+bool substitute(AttributeList caller, std::vector<CK_ATTRIBUTE> *local) {
+  if (caller.attributes == nullptr) return false;
+  bool substituted = false;
+  for (CK_ULONG i = 0; i < caller.count; ++i) {
+    if (caller.attributes[i].type != CKA_EC_PARAMS) continue;
+    for (const SubstitutedCurve &curve : kCurves) {
+      if (!holds(caller.attributes[i], curve.identifier)) continue;
+      if (!substituted) local->assign(caller.attributes, caller.attributes + caller.count);
+      (*local)[i].pValue = const_cast<CK_BYTE *>(curve.parameters.data());
+      (*local)[i].ulValueLen = static_cast<CK_ULONG>(curve.parameters.size());
+      substituted = true;
     }
   }
-  CK_ATTRIBUTE_PTR data() { return local_.empty() ? caller_ : local_.data(); }
-  CK_ULONG count() const { return count_; }
-
- private:
-  CK_ATTRIBUTE_PTR caller_;
-  CK_ULONG count_;
-  std::vector<CK_ATTRIBUTE> local_;
-};
-
-CK_RV generateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pPublicKeyTemplate,
-                      CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE_PTR pPrivateKeyTemplate,
-                      CK_ULONG ulPrivateKeyAttributeCount, CK_OBJECT_HANDLE_PTR phPublicKey,
-                      CK_OBJECT_HANDLE_PTR phPrivateKey) {
-  ModuleTemplate publicTemplate(pPublicKeyTemplate, ulPublicKeyAttributeCount);
-  ModuleTemplate privateTemplate(pPrivateKeyTemplate, ulPrivateKeyAttributeCount);
-  return g_module.C_GenerateKeyPair(hSession, pMechanism, publicTemplate.data(), publicTemplate.count(),
-                                    privateTemplate.data(), privateTemplate.count(), phPublicKey, phPrivateKey);
+  return substituted;
 }
 
-CK_RV createObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
-                   CK_OBJECT_HANDLE_PTR phObject) {
-  ModuleTemplate objectTemplate(pTemplate, ulCount);
-  return g_module.C_CreateObject(hSession, objectTemplate.data(), objectTemplate.count(), phObject);
-}
-
-CK_RV findObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
-  ModuleTemplate searchTemplate(pTemplate, ulCount);
-  return g_module.C_FindObjectsInit(hSession, searchTemplate.data(), searchTemplate.count());
+CK_RV toModule(CallTemplates &templates, bool *applied) {
+  for (std::size_t which = 0; which < templates.count(); ++which) {
+    std::vector<CK_ATTRIBUTE> local;
+    if (!substitute(templates.current(which), &local)) continue;
+    templates.replace(which, std::move(local));
+    *applied = true;
+  }
+  return CKR_OK;
 }
 
 // The substituted curve whose parameters the object holds; null for any other object.
-const SubstitutedCurve *substitutedCurveOf(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object) {
+const SubstitutedCurve *substitutedCurveOf(const AttributeReader &next) {
   std::vector<CK_BYTE> parameters;
-  if (readAttributeBytes(g_module, session, object, CKA_EC_PARAMS, &parameters) != CKR_OK) return nullptr;
+  if (next.module().C_GetAttributeValue == nullptr) return nullptr;
+  if (readAttributeBytes(next.module(), next.session(), next.object(), CKA_EC_PARAMS, &parameters) != CKR_OK) {
+    return nullptr;
+  }
   for (const SubstitutedCurve &curve : kCurves) {
     if (sameBytes(parameters.data(), parameters.size(), curve.parameters)) return &curve;
   }
@@ -127,13 +111,13 @@ CK_RV answerIdentifier(const SubstitutedCurve &curve, CK_ATTRIBUTE *entry) {
   return CKR_OK;
 }
 
-CK_RV getAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
-                        CK_ULONG ulCount) {
+CK_RV read(const AttributeReader &next, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, bool *applied) {
   const bool asksParameters =
       pTemplate != nullptr &&
       std::any_of(pTemplate, pTemplate + ulCount, [](const CK_ATTRIBUTE &a) { return a.type == CKA_EC_PARAMS; });
-  const SubstitutedCurve *curve = asksParameters ? substitutedCurveOf(hSession, hObject) : nullptr;
-  if (curve == nullptr) return g_module.C_GetAttributeValue(hSession, hObject, pTemplate, ulCount);
+  const SubstitutedCurve *curve = asksParameters ? substitutedCurveOf(next) : nullptr;
+  if (curve == nullptr) return next(pTemplate, ulCount);
+  *applied = true;
 
   // The curve entries are answered here, the others by the module into the caller's
   // buffers.
@@ -149,25 +133,18 @@ CK_RV getAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK
     }
   }
   if (others.empty()) return curveAnswer;
-  const CK_RV rv =
-      g_module.C_GetAttributeValue(hSession, hObject, others.data(), static_cast<CK_ULONG>(others.size()));
+  const CK_RV rv = next(others.data(), static_cast<CK_ULONG>(others.size()));
   for (std::size_t j = 0; j < others.size(); ++j) pTemplate[positions[j]].ulValueLen = others[j].ulValueLen;
   return rv == CKR_OK ? curveAnswer : rv;
 }
 
 }  // namespace
 
-const std::vector<SubstitutedCurve> &substitutedCurves() { return kCurves; }
+const TemplateTranslation kCurveSubstitution = {
+    "FRP256v1 curve by parameters",
+    templateCalls(TemplateCall::GenerateKeyPair, TemplateCall::CreateObject, TemplateCall::FindObjectsInit),
+    toModule, nullptr, read};
 
-CK_FUNCTION_LIST withCurveSubstitution(const CK_FUNCTION_LIST &module) {
-  g_module = module;
-  CK_FUNCTION_LIST list = module;
-  if (module.C_GetAttributeValue == nullptr) return list;
-  if (module.C_GenerateKeyPair != nullptr) list.C_GenerateKeyPair = generateKeyPair;
-  if (module.C_CreateObject != nullptr) list.C_CreateObject = createObject;
-  if (module.C_FindObjectsInit != nullptr) list.C_FindObjectsInit = findObjectsInit;
-  list.C_GetAttributeValue = getAttributeValue;
-  return list;
-}
+const std::vector<SubstitutedCurve> &substitutedCurves() { return kCurves; }
 
 }  // namespace zorvel::core

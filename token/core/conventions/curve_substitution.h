@@ -6,9 +6,12 @@
 //
 //   C_GenerateKeyPair, C_CreateObject, C_FindObjectsInit   identifier -> parameters
 //   C_GetAttributeValue                                      parameters -> identifier
+//
+// The translation kCurveSubstitution (template_translation.h).
 #ifndef ZORVEL_TOKEN_CORE_CURVE_SUBSTITUTION_H
 #define ZORVEL_TOKEN_CORE_CURVE_SUBSTITUTION_H
 
+#include "conventions/template_translation.h"
 #include "pkcs11.h"
 
 #include <vector>
@@ -24,8 +27,7 @@ struct SubstitutedCurve {
 // The curves substituted.
 const std::vector<SubstitutedCurve> &substitutedCurves();
 
-// The module's functions with the substitution in front of them.
-CK_FUNCTION_LIST withCurveSubstitution(const CK_FUNCTION_LIST &module);
+extern const TemplateTranslation kCurveSubstitution;
 
 }  // namespace zorvel::core
 

@@ -1,9 +1,7 @@
 #include "conventions/dh_key_pair_template.h"
 
-#include "layer/forwarding.h"
-#include "layer/library.h"
-
 #include <cstring>
+#include <vector>
 
 namespace zorvel::core {
 namespace {
@@ -34,60 +32,45 @@ CK_ULONG bitLength(const CK_ATTRIBUTE &value) {
   return 0;
 }
 
-}  // namespace
-
-DhPrivateKeyTemplate::DhPrivateKeyTemplate(CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR publicTemplate,
-                                           CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate,
-                                           CK_ULONG privateCount)
-    : TranslatedTemplate(privateTemplate, privateCount) {
-  if (mechanism == nullptr || mechanism->mechanism != CKM_DH_PKCS_KEY_PAIR_GEN || privateTemplate == nullptr) return;
-  const CK_ATTRIBUTE *publicPrime = findEntry(publicTemplate, publicCount, CKA_PRIME);
+// The private-key template (templates 1) with the public one's prime (templates 0).
+CK_RV toModule(CallTemplates &templates, bool *applied) {
+  const AttributeList privateTemplate = templates.current(1);
+  if (templates.mechanism() != CKM_DH_PKCS_KEY_PAIR_GEN || privateTemplate.attributes == nullptr) return CKR_OK;
+  const AttributeList publicTemplate = templates.current(0);
+  const CK_ATTRIBUTE *publicPrime = findEntry(publicTemplate.attributes, publicTemplate.count, CKA_PRIME);
   const CK_ULONG primeBits = publicPrime != nullptr && readable(*publicPrime) ? bitLength(*publicPrime) : 0;
 
-  for (CK_ULONG i = 0; i < privateCount; ++i) {
-    const CK_ATTRIBUTE &entry = privateTemplate[i];
+  std::vector<CK_ATTRIBUTE> local;
+  for (CK_ULONG i = 0; i < privateTemplate.count; ++i) {
+    const CK_ATTRIBUTE &entry = privateTemplate.attributes[i];
     if (entry.type == CKA_PRIME || entry.type == CKA_BASE) {
-      if (!readable(entry)) {
-        status_ = CKR_ATTRIBUTE_VALUE_INVALID;
-        return;
-      }
-      const CK_ATTRIBUTE *publicValue = findEntry(publicTemplate, publicCount, entry.type);
+      if (!readable(entry)) return CKR_ATTRIBUTE_VALUE_INVALID;
+      const CK_ATTRIBUTE *publicValue = findEntry(publicTemplate.attributes, publicTemplate.count, entry.type);
       if (publicValue == nullptr || !readable(*publicValue) || !sameValue(entry, *publicValue)) {
-        status_ = CKR_TEMPLATE_INCONSISTENT;
-        return;
+        return CKR_TEMPLATE_INCONSISTENT;
       }
-      translated_ = true;  // the public template's value stands for both keys
+      *applied = true;  // the public template's value stands for both keys
       continue;
     }
     if (entry.type == CKA_VALUE_BITS && entry.pValue != nullptr && entry.ulValueLen == sizeof(CK_ULONG)) {
       CK_ULONG bits = 0;
       std::memcpy(&bits, entry.pValue, sizeof bits);  // need not be aligned
       if (primeBits > 0 && bits >= primeBits) {
-        valueBits_ = primeBits - 1;
-        local_.push_back({CKA_VALUE_BITS, &valueBits_, sizeof valueBits_});
-        translated_ = true;
+        local.push_back({CKA_VALUE_BITS, templates.keep(primeBits - 1), sizeof(CK_ULONG)});
+        *applied = true;
         continue;
       }
     }
-    local_.push_back(entry);
+    local.push_back(entry);
   }
+  if (*applied) templates.replace(1, std::move(local));
+  return CKR_OK;
 }
 
-CK_RV generateKeyPairWithDhConventions(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                                       CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
-                                       CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
-                                       CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    SessionCall session(hSession);
-    DhPrivateKeyTemplate privateTemplate(pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
-                                         pPrivateKeyTemplate, ulPrivateKeyAttributeCount);
-    if (privateTemplate.status() != CKR_OK) return privateTemplate.status();
-    return exchangeWithMechanism(backendFunctions().C_GenerateKeyPair, hSession, pMechanism, pPublicKeyTemplate,
-                                 ulPublicKeyAttributeCount, privateTemplate.data(), privateTemplate.count(),
-                                 phPublicKey, phPrivateKey);
-  });
-}
+}  // namespace
+
+const TemplateTranslation kDhKeyPairTemplate = {"Diffie-Hellman private-key template",
+                                                templateCalls(TemplateCall::GenerateKeyPair), toModule, nullptr,
+                                                nullptr};
 
 }  // namespace zorvel::core

@@ -9,31 +9,17 @@
 //                         prime's size. At or above the public prime's bit length, that
 //                         length - 1 is passed.
 //
-// Every other generation passes through unchanged.
+// Every other generation passes through unchanged. Refused as above, or with
+// CKR_ATTRIBUTE_VALUE_INVALID for a prime or base in the private template whose value
+// cannot be read.
 #ifndef ZORVEL_TOKEN_CORE_DH_KEY_PAIR_TEMPLATE_H
 #define ZORVEL_TOKEN_CORE_DH_KEY_PAIR_TEMPLATE_H
 
-#include "pkcs11.h"
-#include "conventions/translated_template.h"
+#include "conventions/template_translation.h"
 
 namespace zorvel::core {
 
-class DhPrivateKeyTemplate : public TranslatedTemplate {
- public:
-  // Refused with CKR_TEMPLATE_INCONSISTENT as above, or CKR_ATTRIBUTE_VALUE_INVALID for a
-  // prime or base in the private template whose value cannot be read.
-  DhPrivateKeyTemplate(CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR publicTemplate, CK_ULONG publicCount,
-                       CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount);
-
- private:
-  CK_ULONG valueBits_ = 0;  // what a lowered CKA_VALUE_BITS entry points to
-};
-
-// C_GenerateKeyPair with the private template translated as above.
-CK_RV generateKeyPairWithDhConventions(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                                       CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
-                                       CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
-                                       CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey);
+extern const TemplateTranslation kDhKeyPairTemplate;
 
 }  // namespace zorvel::core
 

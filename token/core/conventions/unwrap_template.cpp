@@ -5,6 +5,8 @@
 #include <openssl/crypto.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace zorvel::core {
 namespace {
@@ -51,40 +53,51 @@ std::optional<CK_ULONG> unwrappedKeyLength(const CK_FUNCTION_LIST &backend, CK_S
   return fixedLength(type);
 }
 
-}  // namespace
-
-UnwrapTemplate::UnwrapTemplate(CK_ATTRIBUTE_PTR caller, CK_ULONG count) : caller_(caller), count_(count) {
-  if (caller == nullptr || !mayBeSecretKey(caller, count)) return;
-  for (CK_ULONG i = 0; i < count; ++i) {
+// The CKA_VALUE_LEN a secret key's template states; CKR_OK without one.
+CK_RV statedLength(AttributeList keyTemplate, std::optional<CK_ULONG> *stated) {
+  const CK_ATTRIBUTE *caller = keyTemplate.attributes;
+  if (caller == nullptr || !mayBeSecretKey(caller, keyTemplate.count)) return CKR_OK;
+  for (CK_ULONG i = 0; i < keyTemplate.count; ++i) {
     if (caller[i].type != CKA_VALUE_LEN) continue;
     CK_ULONG length = 0;
-    if (caller[i].pValue == nullptr || caller[i].ulValueLen != sizeof length) {
-      status_ = CKR_ATTRIBUTE_VALUE_INVALID;
-      return;
-    }
+    if (caller[i].pValue == nullptr || caller[i].ulValueLen != sizeof length) return CKR_ATTRIBUTE_VALUE_INVALID;
     std::memcpy(&length, caller[i].pValue, sizeof length);
     // Stated twice with two values, the template contradicts itself.
-    if (valueLength_ && *valueLength_ != length) {
-      status_ = CKR_TEMPLATE_INCONSISTENT;
-      return;
-    }
-    valueLength_ = length;
+    if (*stated && **stated != length) return CKR_TEMPLATE_INCONSISTENT;
+    *stated = length;
   }
-  if (!valueLength_) return;
-  for (CK_ULONG i = 0; i < count; ++i) {
-    if (caller[i].type != CKA_VALUE_LEN) local_.push_back(caller[i]);
-  }
+  return CKR_OK;
 }
 
-CK_RV UnwrapTemplate::checkUnwrappedKey(const CK_FUNCTION_LIST &backend, CK_SESSION_HANDLE session,
-                                        CK_OBJECT_HANDLE_PTR key) const {
-  if (!valueLength_) return CKR_OK;
+CK_RV toModule(CallTemplates &templates, bool *applied) {
+  const AttributeList keyTemplate = templates.current(0);
+  std::optional<CK_ULONG> stated;
+  const CK_RV rv = statedLength(keyTemplate, &stated);
+  if (rv != CKR_OK || !stated) return rv;
+  std::vector<CK_ATTRIBUTE> local;
+  for (CK_ULONG i = 0; i < keyTemplate.count; ++i) {
+    if (keyTemplate.attributes[i].type != CKA_VALUE_LEN) local.push_back(keyTemplate.attributes[i]);
+  }
+  templates.replace(0, std::move(local));
+  *applied = true;
+  return CKR_OK;
+}
+
+CK_RV checkMade(const CK_FUNCTION_LIST &backend, CK_SESSION_HANDLE session, CallTemplates &templates,
+                CK_OBJECT_HANDLE_PTR key) {
+  std::optional<CK_ULONG> stated;
+  if (statedLength(templates.caller(0), &stated) != CKR_OK || !stated) return CKR_OK;
   // A length the stand-in cannot learn is the one the backend made from the wrapped value.
   const std::optional<CK_ULONG> length = unwrappedKeyLength(backend, session, *key);
-  if (!length || *length == *valueLength_) return CKR_OK;
+  if (!length || *length == *stated) return CKR_OK;
   backend.C_DestroyObject(session, *key);
   *key = CK_INVALID_HANDLE;
   return CKR_TEMPLATE_INCONSISTENT;
 }
+
+}  // namespace
+
+const TemplateTranslation kUnwrapValueLength = {"unwrap template without CKA_VALUE_LEN",
+                                                templateCalls(TemplateCall::UnwrapKey), toModule, checkMade, nullptr};
 
 }  // namespace zorvel::core

@@ -1,19 +1,11 @@
 // The symmetric emulations, rows of the table in emulation_table.cpp (emulation.h): the
-// mechanisms the stand-in adds (offered_mechanisms.h), carried out in software with
-// OpenSSL, and the refusals it gives before it looks at the key.
+// mechanisms the stand-in adds, carried out in software with OpenSSL.
 #ifndef ZORVEL_TOKEN_CORE_SYMMETRIC_EMULATIONS_H
 #define ZORVEL_TOKEN_CORE_SYMMETRIC_EMULATIONS_H
 
 #include "operations/emulation.h"
 
 namespace zorvel::core {
-
-// Refused mechanisms (mechanism_refusals.cpp): every family, CKR_MECHANISM_INVALID.
-bool claimsRefusal(const OperationRequest &request);
-CK_RV startRefused(const OperationRequest &request, std::unique_ptr<ActiveOperation> *operation);
-CK_RV wrapRefused(const OperationRequest &request, CK_OBJECT_HANDLE key, Output wrapped);
-CK_RV unwrapRefused(const OperationRequest &request, Input wrapped, AttributeList keyTemplate,
-                    CK_OBJECT_HANDLE_PTR key);
 
 // CKM_AES_MAC and CKM_CAMELLIA_MAC (cbc_mac_emulation.cpp): sign and verify.
 bool claimsCbcMac(const OperationRequest &request);

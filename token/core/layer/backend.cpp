@@ -1,8 +1,5 @@
 #include "layer/backend.h"
 
-#include "conventions/curve_substitution.h"
-#include "conventions/emulated_mechanisms.h"
-
 #include <dlfcn.h>
 
 namespace zorvel::core {
@@ -28,7 +25,7 @@ bool Backend::load(const std::string &path, std::string *error) {
     return false;
   }
   handle_ = handle;
-  functions_ = withCurveSubstitution(withEmulatedMechanisms(functions));
+  functions_ = functions;
   return true;
 }
 

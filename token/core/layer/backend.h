@@ -17,9 +17,8 @@ class Backend {
   bool load(const std::string &path, std::string *error);
   bool loaded() const { return handle_ != nullptr; }
 
-  // The bound functions, with the curves the module does not know by name
-  // (curve_substitution.h) and the mechanisms the emulations add (emulated_mechanisms.h)
-  // in front of them; an entry the module lacks is null.
+  // The bound functions; an entry the module lacks is null. What the stand-in adds is
+  // not here: the entries pass the module to the layer and the translations.
   const CK_FUNCTION_LIST &functions() const { return functions_; }
 
  private:

@@ -1,20 +1,21 @@
 // The standard function list of the core: the generic entry for every function, and
 // the functions that keep state of their own or translate beyond their first argument.
-#include "conventions/camellia_keys.h"
 #include "core_interface.h"
-#include "conventions/dh_key_pair_template.h"
-#include "layer/forwarding.h"
 #include "function_list.h"
-#include "conventions/key_sizes.h"
+#include "layer/entry_prologue.h"
+#include "layer/forwarding.h"
 #include "layer/library.h"
-#include "support/namespace_openssl.h"
-#include "layer/offered_entry_points.h"
+#include "layer/object_entries.h"
 #include "layer/operation_entries.h"
-#include "thread_keys.h"
+#include "operations/mechanism_records.h"
+#include "support/namespace_openssl.h"
 #include "support/trace.h"
+#include "thread_keys.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace zorvel::core {
 namespace {
@@ -87,9 +88,7 @@ CK_RV finalize(CK_VOID_PTR pReserved) {
 
 // Every shown slot holds a token, so tokenPresent changes nothing.
 CK_RV getSlotList(CK_BBOOL /*tokenPresent*/, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  return entry([&] {
     if (pulCount == nullptr) return CKR_ARGUMENTS_BAD;
     const CK_RV rv = library().slots.refresh();
     if (rv != CKR_OK) return rv;
@@ -106,37 +105,43 @@ CK_RV getSlotList(CK_BBOOL /*tokenPresent*/, CK_SLOT_ID_PTR pSlotList, CK_ULONG_
   });
 }
 
-CK_RV getMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    CK_SLOT_ID backendSlot = 0;
-    if (!library().slots.toBackend(slotID, &backendSlot)) return CKR_SLOT_ID_INVALID;
-    const CK_RV rv = getOfferedMechanismInfo(backendSlot, type, pInfo);
-    if (rv == CKR_OK) adjustMechanismInfo(type, library().settings, pInfo);
+CK_RV getMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList, CK_ULONG_PTR pulCount) {
+  return entry([&] {
+    if (pulCount == nullptr) return CKR_ARGUMENTS_BAD;
+    const BackendSlot slot(library().slots, slotID);
+    if (slot.status() != CKR_OK) return slot.status();
+    std::vector<CK_MECHANISM_TYPE> offered;
+    CK_RV rv = exchangeBy(
+        [&] { return offeredMechanismList(backendFunctions(), standinEmulations(), slot.get(), &offered); });
+    if (rv != CKR_OK) return rv;
+    if (pMechanismList != nullptr && *pulCount < offered.size()) rv = CKR_BUFFER_TOO_SMALL;
+    if (pMechanismList != nullptr && rv == CKR_OK) std::copy(offered.begin(), offered.end(), pMechanismList);
+    *pulCount = offered.size();
     return rv;
+  });
+}
+
+CK_RV getMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) {
+  return slotEntry(slotID, [&](const BackendSlot &slot) {
+    return exchangeBy([&] {
+      return offeredMechanismInfo(backendFunctions(), standinEmulations(), library().settings, slot.get(), type,
+                                  pInfo);
+    });
   });
 }
 
 CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication, CK_NOTIFY Notify,
                   CK_SESSION_HANDLE_PTR phSession) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    CK_SLOT_ID backendSlot = 0;
-    if (!library().slots.toBackend(slotID, &backendSlot)) return CKR_SLOT_ID_INVALID;
+  return slotEntry(slotID, [&](const BackendSlot &slot) {
     std::lock_guard<std::mutex> opening(library().openingAndClosing);
-    const CK_RV rv = exchange(backendFunctions().C_OpenSession, backendSlot, flags, pApplication, Notify, phSession);
-    if (rv == CKR_OK) library().sessions.add(*phSession, backendSlot);
+    const CK_RV rv = exchange(backendFunctions().C_OpenSession, slot.get(), flags, pApplication, Notify, phSession);
+    if (rv == CKR_OK) library().sessions.add(*phSession, slot.get());
     return rv;
   });
 }
 
 CK_RV closeSession(CK_SESSION_HANDLE hSession) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    SessionCall session(hSession);
+  return sessionEntry(hSession, [&](SessionCall &) {
     if (keepClosedSessionHook(library().faults, backendFunctions(), hSession)) return CKR_OK;
     std::lock_guard<std::mutex> closing(library().openingAndClosing);
     const CK_RV rv = exchange(backendFunctions().C_CloseSession, hSession);
@@ -146,70 +151,42 @@ CK_RV closeSession(CK_SESSION_HANDLE hSession) {
 }
 
 CK_RV closeAllSessions(CK_SLOT_ID slotID) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    CK_SLOT_ID backendSlot = 0;
-    if (!library().slots.toBackend(slotID, &backendSlot)) return CKR_SLOT_ID_INVALID;
+  return slotEntry(slotID, [&](const BackendSlot &slot) {
     // Wait for the calls in flight on the slot's sessions. The locks are taken in handle
     // order, so two such calls cannot deadlock.
-    const std::vector<SessionPtr> sessions = library().sessions.onSlot(backendSlot);
+    const std::vector<SessionPtr> sessions = library().sessions.onSlot(slot.get());
     std::vector<std::unique_lock<std::mutex>> locks;
     if (library().settings.serializeSessions) {
       for (const SessionPtr &state : sessions) locks.emplace_back(state->callLock);
     }
     std::lock_guard<std::mutex> closing(library().openingAndClosing);
-    const CK_RV rv = exchange(backendFunctions().C_CloseAllSessions, backendSlot);
-    if (rv == CKR_OK) library().sessions.removeSlot(backendSlot);
+    const CK_RV rv = exchange(backendFunctions().C_CloseAllSessions, slot.get());
+    if (rv == CKR_OK) library().sessions.removeSlot(slot.get());
     return rv;
   });
 }
 
 CK_RV destroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    SessionCall session(hSession);
+  return sessionEntry(hSession, [&](SessionCall &) {
     const CK_RV rv = exchange(backendFunctions().C_DestroyObject, hSession, hObject);
     return readOnlyDestroyHook(library().faults, backendFunctions(), hSession, hObject, rv);
   });
 }
 
 CK_RV getSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    SessionCall session(hSession);
+  return sessionEntry(hSession, [&](SessionCall &) {
     const CK_RV rv = exchange(backendFunctions().C_GetSessionInfo, hSession, pInfo);
     if (rv == CKR_OK && !library().slots.toShown(pInfo->slotID, &pInfo->slotID)) return CKR_GENERAL_ERROR;
     return rv;
   });
 }
 
-CK_RV generateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
-                  CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    SessionCall session(hSession);
-    if (pMechanism != nullptr && pMechanism->mechanism == CKM_CAMELLIA_KEY_GEN) {
-      return generateCamelliaKey(backendFunctions(), hSession, pMechanism, pTemplate, ulCount, phKey);
-    }
-    GenerationTemplate backendTemplate(pMechanism, pTemplate, ulCount);
-    if (backendTemplate.status() != CKR_OK) return backendTemplate.status();
-    return exchangeWithMechanism(backendFunctions().C_GenerateKey, hSession, pMechanism, backendTemplate.data(),
-                                 backendTemplate.count(), phKey);
-  });
-}
-
 // An event on a slot that is not shown is no event of this library. The call may block,
-// so it runs without holding off finalisation.
+// so it runs past the prologue, without holding off finalisation.
 CK_RV waitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {
+  const CK_RV initialised = entry([] { return CKR_OK; });
+  if (initialised != CKR_OK) return initialised;
   return guarded([&] {
-    {
-      ActiveCall active;
-      if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
     CK_SLOT_ID backendSlot = 0;
     const CK_RV rv =
         exchange(backendFunctions().C_WaitForSlotEvent, flags, pSlot != nullptr ? &backendSlot : nullptr, pReserved);
@@ -241,21 +218,15 @@ constexpr CK_FUNCTION_LIST makeFunctionList() {
   list.C_Finalize = finalize;
   list.C_GetFunctionList = getFunctionList;
   list.C_GetSlotList = getSlotList;
-  list.C_GetMechanismList = getOfferedMechanismList;
+  list.C_GetMechanismList = getMechanismList;
   list.C_GetMechanismInfo = getMechanismInfo;
-  list.C_CreateObject = createObjectWithKeyTypes;
-  list.C_CopyObject = copyObjectWithKeyTypes;
-  list.C_FindObjectsInit = findObjectsInitWithKeyTypes;
-  list.C_GetAttributeValue = getAttributeValueWithKeyTypes;
-  list.C_SetAttributeValue = setAttributeValueWithKeyTypes;
   list.C_OpenSession = openSession;
   list.C_CloseSession = closeSession;
   list.C_CloseAllSessions = closeAllSessions;
   list.C_GetSessionInfo = getSessionInfo;
   list.C_DestroyObject = destroyObject;
-  list.C_GenerateKey = generateKey;
-  list.C_GenerateKeyPair = generateKeyPairWithDhConventions;
   list.C_WaitForSlotEvent = waitForSlotEvent;
+  object_entries::setInto(&list);
   operation_entries::setInto(&list);
   return list;
 }

@@ -1,13 +1,14 @@
-// The entries of the operation functions: each checks the library's state, serialises
-// the call on its session, translates the mechanism, and hands the call to the
-// emulation layer (emulation_layer.h) as the one exchange with the backend.
+// The entries of the operation functions: each runs the prologue (entry_prologue.h) on
+// its session, translates the mechanism and the templates (template_translation.h), and
+// hands the call to the emulation layer (emulation_layer.h) as the one exchange with the
+// backend.
 #ifndef ZORVEL_TOKEN_CORE_OPERATION_ENTRIES_H
 #define ZORVEL_TOKEN_CORE_OPERATION_ENTRIES_H
 
-#include "operations/emulation_layer.h"
+#include "conventions/template_translation.h"
 #include "layer/forwarding.h"
 #include "layer/library.h"
-#include "conventions/unwrap_template.h"
+#include "operations/emulation_layer.h"
 
 namespace zorvel::core {
 namespace operation_entries {
@@ -17,10 +18,7 @@ inline EmulationLayer layer() { return EmulationLayer(backendFunctions(), standi
 // Runs body(layer, slot) for a call on a session.
 template <typename Body>
 CK_RV onSession(CK_SESSION_HANDLE hSession, Body body) {
-  return guarded([&] {
-    ActiveCall active;
-    if (!active.initialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    SessionCall session(hSession);
+  return sessionEntry(hSession, [&](SessionCall &session) {
     OperationSlot *slot = session.state() != nullptr ? &session.state()->operation : nullptr;
     EmulationLayer emulationLayer = layer();
     return body(emulationLayer, slot);
@@ -106,13 +104,13 @@ inline CK_RV unwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, 
                        CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
                        CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
   return onSessionWithMechanism(hSession, pMechanism, [&](EmulationLayer &l, OperationSlot *, CK_MECHANISM_PTR m) {
-    // A secret key's CKA_VALUE_LEN is checked on the unwrapped key, whoever unwraps it.
-    UnwrapTemplate keyTemplate(pTemplate, ulAttributeCount);
-    if (keyTemplate.status() != CKR_OK) return keyTemplate.status();
-    const CK_RV rv = l.unwrapKey(hSession, m, hUnwrappingKey, {pWrappedKey, ulWrappedKeyLen},
-                                 {keyTemplate.data(), keyTemplate.count()}, phKey);
+    // The translations apply to every unwrap, whoever carries it out.
+    CallTemplates templates(TemplateCall::UnwrapKey, m, {pTemplate, ulAttributeCount});
+    CK_RV rv = translateForModule(templates);
     if (rv != CKR_OK) return rv;
-    return keyTemplate.checkUnwrappedKey(backendFunctions(), hSession, phKey);
+    rv = l.unwrapKey(hSession, m, hUnwrappingKey, {pWrappedKey, ulWrappedKeyLen}, templates.current(0), phKey);
+    if (rv != CKR_OK) return rv;
+    return checkMadeObject(backendFunctions(), hSession, templates, phKey);
   });
 }
 
@@ -120,6 +118,16 @@ inline CK_RV deriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, 
                        CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
   return onSessionWithMechanism(hSession, pMechanism, [&](EmulationLayer &l, OperationSlot *, CK_MECHANISM_PTR m) {
     return l.deriveKey(hSession, m, hBaseKey, {pTemplate, ulAttributeCount}, phKey);
+  });
+}
+
+inline CK_RV generateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
+                         CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
+  return onSessionWithMechanism(hSession, pMechanism, [&](EmulationLayer &l, OperationSlot *, CK_MECHANISM_PTR m) {
+    CallTemplates templates(TemplateCall::GenerateKey, m, {pTemplate, ulCount});
+    const CK_RV rv = translateForModule(templates);
+    if (rv != CKR_OK) return rv;
+    return l.generateKey(hSession, m, templates.current(0), phKey);
   });
 }
 
@@ -148,6 +156,7 @@ constexpr void setInto(CK_FUNCTION_LIST *list) {
   list->C_WrapKey = wrapKey;
   list->C_UnwrapKey = unwrapKey;
   list->C_DeriveKey = deriveKey;
+  list->C_GenerateKey = generateKey;
 }
 
 }  // namespace operation_entries

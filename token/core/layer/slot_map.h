@@ -26,6 +26,21 @@ class SlotMap {
   std::vector<CK_SLOT_ID> backendSlots_;  // index: the slot ID shown
 };
 
+// The module's slot for a slot ID the caller names, as BackendMechanism is the module's
+// mechanism for the caller's: the entries take it from the prologue (entry_prologue.h)
+// and never convert by hand.
+class BackendSlot {
+ public:
+  BackendSlot(const SlotMap &slots, CK_SLOT_ID shown) : valid_(slots.toBackend(shown, &id_)) {}
+  // CKR_OK, or CKR_SLOT_ID_INVALID for a slot that is not shown.
+  CK_RV status() const { return valid_ ? CKR_OK : CKR_SLOT_ID_INVALID; }
+  CK_SLOT_ID get() const { return id_; }
+
+ private:
+  CK_SLOT_ID id_ = 0;
+  bool valid_;
+};
+
 }  // namespace zorvel::core
 
 #endif

@@ -1,6 +1,7 @@
 #include "operations/emulation_layer.h"
 
 #include "operations/forwarded_operation.h"
+#include "support/trace.h"
 
 #include <memory>
 #include <utility>
@@ -10,38 +11,48 @@ namespace {
 
 constexpr Output kNoOutput = {nullptr, nullptr};
 
+// The row's function for its family; null when the claim is no row's.
+template <typename Function>
+const Function *carryOutOf(const Claim &claim) {
+  return claim.row != nullptr ? std::get_if<Function>(&claim.row->carryOut) : nullptr;
+}
+
 }  // namespace
 
-const Emulation *EmulationLayer::claimant(Family family, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
-                                          CK_OBJECT_HANDLE key) const {
-  if (mechanism == nullptr) return nullptr;
-  return emulations_.find({module_, family, session, mechanism, key});
+Claim EmulationLayer::claim(const OperationRequest &request) const {
+  if (request.mechanism == nullptr) return {};
+  const Claim found = emulations_.claim(request);
+  if (found.refused) noteServedBy("refused by the stand-in");
+  if (found.row != nullptr) noteServedBy(found.row->name);
+  return found;
 }
 
 CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE session,
                            CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
   if (slot == nullptr) return forwardInit(module_, family, session, mechanism, key);
   const RunningPtr running = slot->current();
-  if (running != nullptr && running->emulated) return CKR_OPERATION_ACTIVE;
-  const Emulation *emulation = claimant(family, session, mechanism, key);
-  if (emulation == nullptr) {
+  if (running != nullptr && running->emulated()) return CKR_OPERATION_ACTIVE;
+  const OperationRequest request = {module_, family, session, mechanism, key};
+  const Claim claimed = claim(request);
+  if (!claimed.refused && claimed.row == nullptr) {
     // The module judges a second Init of its own, also when it ended the first one in a
     // way the layer did not follow.
     const CK_RV rv = forwardInit(module_, family, session, mechanism, key);
     if (rv == CKR_OK) {
       slot->start(std::make_shared<RunningOperation>(
-          RunningOperation{family, false, std::make_unique<ForwardedOperation>(module_, family, session)}));
+          RunningOperation{family, nullptr, std::make_unique<ForwardedOperation>(module_, family, session)}));
     }
     return rv;
   }
   if (running != nullptr) return CKR_OPERATION_ACTIVE;
-  const StartFunction *start = std::get_if<StartFunction>(&emulation->carryOut);
+  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  const StartFunction *start = carryOutOf<StartFunction>(claimed);
   if (start == nullptr) return CKR_GENERAL_ERROR;
   std::unique_ptr<ActiveOperation> operation;
-  const CK_RV rv = (*start)({module_, family, session, mechanism, key}, &operation);
+  const CK_RV rv = (*start)(request, &operation);
   if (rv != CKR_OK) return rv;
   if (operation == nullptr) return CKR_GENERAL_ERROR;
-  slot->start(std::make_shared<RunningOperation>(RunningOperation{family, true, std::move(operation)}));
+  slot->start(std::make_shared<RunningOperation>(RunningOperation{family, claimed.row, std::move(operation)}));
   return CKR_OK;
 }
 
@@ -53,10 +64,11 @@ CK_RV EmulationLayer::onActive(OperationSlot *slot, Family family, CK_SESSION_HA
                                Output output, Call call) {
   const RunningPtr running = slot != nullptr ? slot->current() : nullptr;
   if (running == nullptr || running->family != family) {
-    if (running != nullptr && running->emulated) return CKR_OPERATION_NOT_INITIALIZED;
+    if (running != nullptr && running->emulated()) return CKR_OPERATION_NOT_INITIALIZED;
     ForwardedOperation forwarded(module_, family, session);
     return call(forwarded);
   }
+  if (running->emulated()) noteServedBy(running->row->name);
   const CK_RV rv = call(*running->operation);
   if (!operationGoesOn(step, rv, output)) {
     if (rv != CKR_OK) running->operation->abort();
@@ -106,11 +118,13 @@ CK_RV EmulationLayer::verifyFinal(OperationSlot *slot, CK_SESSION_HANDLE session
 
 CK_RV EmulationLayer::wrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE wrappingKey,
                               CK_OBJECT_HANDLE key, Output wrapped) {
-  const Emulation *emulation = claimant(Family::Wrap, session, mechanism, wrappingKey);
-  const WrapFunction *wrap = emulation != nullptr ? std::get_if<WrapFunction>(&emulation->carryOut) : nullptr;
-  const CK_RV rv =
-      wrap != nullptr ? (*wrap)({module_, Family::Wrap, session, mechanism, wrappingKey}, key, wrapped)
-                      : callModule(module_.C_WrapKey, session, mechanism, wrappingKey, key, wrapped.data, wrapped.length);
+  const OperationRequest request = {module_, Family::Wrap, session, mechanism, wrappingKey};
+  const Claim claimed = claim(request);
+  const WrapFunction *wrap = carryOutOf<WrapFunction>(claimed);
+  const CK_RV rv = claimed.refused   ? CKR_MECHANISM_INVALID
+                   : wrap != nullptr ? (*wrap)(request, key, wrapped)
+                                     : callModule(module_.C_WrapKey, session, mechanism, wrappingKey, key,
+                                                  wrapped.data, wrapped.length);
   hookResult(Family::Wrap, rv, wrapped);
   return rv;
 }
@@ -118,19 +132,33 @@ CK_RV EmulationLayer::wrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechan
 CK_RV EmulationLayer::unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
                                 CK_OBJECT_HANDLE unwrappingKey, Input wrapped, AttributeList keyTemplate,
                                 CK_OBJECT_HANDLE_PTR key) {
-  const Emulation *emulation = claimant(Family::Unwrap, session, mechanism, unwrappingKey);
-  const UnwrapFunction *unwrap = emulation != nullptr ? std::get_if<UnwrapFunction>(&emulation->carryOut) : nullptr;
-  if (unwrap != nullptr) return (*unwrap)({module_, Family::Unwrap, session, mechanism, unwrappingKey}, wrapped, keyTemplate, key);
+  const OperationRequest request = {module_, Family::Unwrap, session, mechanism, unwrappingKey};
+  const Claim claimed = claim(request);
+  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  const UnwrapFunction *unwrap = carryOutOf<UnwrapFunction>(claimed);
+  if (unwrap != nullptr) return (*unwrap)(request, wrapped, keyTemplate, key);
   return callModule(module_.C_UnwrapKey, session, mechanism, unwrappingKey, wrapped.data, wrapped.length,
                     keyTemplate.attributes, keyTemplate.count, key);
 }
 
 CK_RV EmulationLayer::deriveKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE baseKey,
                                 AttributeList keyTemplate, CK_OBJECT_HANDLE_PTR key) {
-  const Emulation *emulation = claimant(Family::Derive, session, mechanism, baseKey);
-  const DeriveFunction *derive = emulation != nullptr ? std::get_if<DeriveFunction>(&emulation->carryOut) : nullptr;
-  if (derive != nullptr) return (*derive)({module_, Family::Derive, session, mechanism, baseKey}, keyTemplate, key);
+  const OperationRequest request = {module_, Family::Derive, session, mechanism, baseKey};
+  const Claim claimed = claim(request);
+  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  const KeyMakingFunction *derive = carryOutOf<KeyMakingFunction>(claimed);
+  if (derive != nullptr) return (*derive)(request, keyTemplate, key);
   return callModule(module_.C_DeriveKey, session, mechanism, baseKey, keyTemplate.attributes, keyTemplate.count, key);
+}
+
+CK_RV EmulationLayer::generateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, AttributeList keyTemplate,
+                                  CK_OBJECT_HANDLE_PTR key) {
+  const OperationRequest request = {module_, Family::Generate, session, mechanism, CK_INVALID_HANDLE};
+  const Claim claimed = claim(request);
+  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  const KeyMakingFunction *generate = carryOutOf<KeyMakingFunction>(claimed);
+  if (generate != nullptr) return (*generate)(request, keyTemplate, key);
+  return callModule(module_.C_GenerateKey, session, mechanism, keyTemplate.attributes, keyTemplate.count, key);
 }
 
 }  // namespace zorvel::core

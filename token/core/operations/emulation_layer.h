@@ -1,9 +1,11 @@
 // The emulation layer: one generic entry for each operation family (encrypt, decrypt,
-// sign, verify, digest, wrap, unwrap, derive). At an Init it asks the table of
+// sign, verify, digest, wrap, unwrap, derive, generate). At an Init it asks the table of
 // emulations (emulation.h) and starts the emulation that claims the call, else forwards
 // to the module; later calls go to the session's active operation, emulated or
 // forwarded. The rules every operation shares are kept here once:
 //
+//   - a mechanism the table refuses gets CKR_MECHANISM_INVALID before the key is looked
+//     at;
 //   - one operation per session, whatever its family: a second Init gets
 //     CKR_OPERATION_ACTIVE (a forwarded Init meets the module's own guard, which also
 //     knows operations the stand-in does not follow);
@@ -11,18 +13,19 @@
 //     CKR_OPERATION_NOT_INITIALIZED and leaves the operation alone;
 //   - a call ends the operation unless operationGoesOn (operation.h) says it goes on;
 //     ended by an error, an emulated operation is aborted first;
-//   - the results pass the fault hooks (faults.h).
+//   - the results pass the fault hooks (faults.h);
+//   - the call trace names the row that served the call (trace.h).
 //
 // The session's operation ends with it (C_CloseSession, C_CloseAllSessions, C_Finalize
 // drop the session's state, see session_registry.h).
-#ifndef ZORVEL_TOKEN_CORE_EMULATION_LAYER_H
-#define ZORVEL_TOKEN_CORE_EMULATION_LAYER_H
+#ifndef ZORVEL_TOKEN_CORE_OPERATIONS_EMULATION_LAYER_H
+#define ZORVEL_TOKEN_CORE_OPERATIONS_EMULATION_LAYER_H
 
 #include "operations/emulation.h"
-#include "support/faults.h"
 #include "operations/operation.h"
 #include "operations/operation_slot.h"
 #include "pkcs11.h"
+#include "support/faults.h"
 
 namespace zorvel::core {
 
@@ -47,17 +50,19 @@ class EmulationLayer {
   CK_RV verify(OperationSlot *slot, CK_SESSION_HANDLE session, Input data, Input signature);
   CK_RV verifyFinal(OperationSlot *slot, CK_SESSION_HANDLE session, Input signature);
 
-  // C_WrapKey, C_UnwrapKey, C_DeriveKey: single calls, no active operation.
+  // C_WrapKey, C_UnwrapKey, C_DeriveKey, C_GenerateKey: single calls, no active operation.
   CK_RV wrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE wrappingKey,
                 CK_OBJECT_HANDLE key, Output wrapped);
   CK_RV unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE unwrappingKey,
                   Input wrapped, AttributeList keyTemplate, CK_OBJECT_HANDLE_PTR key);
   CK_RV deriveKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE baseKey,
                   AttributeList keyTemplate, CK_OBJECT_HANDLE_PTR key);
+  CK_RV generateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, AttributeList keyTemplate,
+                    CK_OBJECT_HANDLE_PTR key);
 
  private:
-  const Emulation *claimant(Family family, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
-                            CK_OBJECT_HANDLE key) const;
+  // What the table says of the call, named in the trace.
+  Claim claim(const OperationRequest &request) const;
   template <typename Call>
   CK_RV onActive(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Step step, Output output, Call call);
   void hookResult(Family family, CK_RV rv, Output output) const;

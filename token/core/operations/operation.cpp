@@ -14,6 +14,7 @@ const char *familyName(Family family) {
     case Family::Wrap: return "wrap";
     case Family::Unwrap: return "unwrap";
     case Family::Derive: return "derive";
+    case Family::Generate: return "generate";
   }
   return "?";
 }

@@ -8,8 +8,8 @@
 namespace zorvel::core {
 
 // The operation families. Encrypt to Digest start an operation that stays active on the
-// session; Wrap, Unwrap and Derive are single calls.
-enum class Family { Encrypt, Decrypt, Sign, Verify, Digest, Wrap, Unwrap, Derive };
+// session; Wrap, Unwrap, Derive and Generate (C_GenerateKey) are single calls.
+enum class Family { Encrypt, Decrypt, Sign, Verify, Digest, Wrap, Unwrap, Derive, Generate };
 
 const char *familyName(Family family);
 

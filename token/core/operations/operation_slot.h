@@ -1,9 +1,10 @@
 // The operation active on one session, as the emulation layer keeps it: at most one,
 // whatever its family, as the module runs one per session (measured: SoftHSM2 answers
 // CKR_OPERATION_ACTIVE to any second Init, whatever the first one's family).
-#ifndef ZORVEL_TOKEN_CORE_OPERATION_SLOT_H
-#define ZORVEL_TOKEN_CORE_OPERATION_SLOT_H
+#ifndef ZORVEL_TOKEN_CORE_OPERATIONS_OPERATION_SLOT_H
+#define ZORVEL_TOKEN_CORE_OPERATIONS_OPERATION_SLOT_H
 
+#include "operations/emulation.h"
 #include "operations/operation.h"
 
 #include <memory>
@@ -14,8 +15,10 @@ namespace zorvel::core {
 
 struct RunningOperation {
   Family family;
-  bool emulated;  // started by an emulation; else the module's own, forwarded
+  const Emulation *row;  // the emulation that started it; null for the module's own, forwarded
   std::unique_ptr<ActiveOperation> operation;
+
+  bool emulated() const { return row != nullptr; }
 };
 
 using RunningPtr = std::shared_ptr<RunningOperation>;

@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace zorvel::core {
 namespace {
 
 std::atomic<bool> g_tracing{false};
+
+// Trivially destructible: the namespace's C library never runs the destructors of a
+// thread's objects (README.md).
+constexpr std::size_t kServedByRoom = 200;
+thread_local char t_servedBy[kServedByRoom];
 
 std::string hex(CK_ULONG value) {
   char text[24];
@@ -27,6 +33,14 @@ bool isSecretLength(std::string_view name) {
 
 void setTracing(bool on) { g_tracing.store(on); }
 bool tracing() { return g_tracing.load(std::memory_order_relaxed); }
+
+void noteServedBy(const char *name) {
+  if (!tracing()) return;
+  const std::size_t used = std::strlen(t_servedBy);
+  std::snprintf(t_servedBy + used, kServedByRoom - used, "%s%s", used == 0 ? "" : ", ", name);
+}
+
+void clearServedBy() { t_servedBy[0] = '\0'; }
 
 // Parameters are "(TYPE name, TYPE name, ...)": the name is the last word of each.
 std::string_view TraceLine::nextName() {
@@ -78,7 +92,8 @@ void TraceLine::describe(std::string_view name, CK_BBOOL value) {
 }
 
 void TraceLine::write() {
-  std::fprintf(stderr, "libzorvelP11: %s%s -> %s\n", function_, text_.c_str(), hex(rv_).c_str());
+  const std::string servedBy = t_servedBy[0] == '\0' ? "" : " [" + std::string(t_servedBy) + "]";
+  std::fprintf(stderr, "libzorvelP11: %s%s%s -> %s\n", function_, text_.c_str(), servedBy.c_str(), hex(rv_).c_str());
 }
 
 }  // namespace zorvel::core

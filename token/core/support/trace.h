@@ -21,6 +21,16 @@ namespace zorvel::core {
 void setTracing(bool on);
 bool tracing();
 
+// Names what served the call besides the module (an emulation row, a refusal, a
+// template translation); the trace line shows the names in brackets before the result:
+//
+//   libzorvelP11: C_SignInit hSession=0x1 mechanism=0x1044 hKey=0x2 [hashed ECDSA signature] -> 0x0
+//
+// Kept per thread for the call in progress; nothing is kept while tracing is off.
+void noteServedBy(const char *name);
+// Starts a call with nothing noted.
+void clearServedBy();
+
 // The parts of one trace line.
 class TraceLine {
  public:
@@ -32,7 +42,7 @@ class TraceLine {
   void add(T value) {
     describe(nextName(), value);
   }
-  // Writes the line with the result.
+  // Writes the line with what served the call and the result.
   void write();
 
  private:
@@ -60,6 +70,7 @@ template <const CK_FUNCTION_LIST &(*Untraced)(), typename... Args, CK_RV (*CK_FU
           const char *Name, const char *Parameters>
 struct TracedCall<Untraced, Member, Name, Parameters> {
   static CK_RV call(Args... args) {
+    if (tracing()) clearServedBy();
     const CK_RV rv = (Untraced().*Member)(args...);
     if (tracing()) {
       TraceLine line(Name, Parameters, rv);
