@@ -39,8 +39,8 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
     // way the layer did not follow.
     const CK_RV rv = forwardInit(module_, family, session, mechanism, key);
     if (rv == CKR_OK) {
-      slot->start(std::make_shared<RunningOperation>(
-          RunningOperation{family, nullptr, std::make_unique<ForwardedOperation>(module_, family, session)}));
+      slot->start(
+          std::make_shared<RunningOperation>(family, nullptr, std::make_unique<ForwardedOperation>(module_, family, session)));
     }
     return rv;
   }
@@ -52,7 +52,7 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
   const CK_RV rv = (*start)(request, &operation);
   if (rv != CKR_OK) return rv;
   if (operation == nullptr) return CKR_GENERAL_ERROR;
-  slot->start(std::make_shared<RunningOperation>(RunningOperation{family, claimed.row, std::move(operation)}));
+  slot->start(std::make_shared<RunningOperation>(family, claimed.row, std::move(operation)));
   return CKR_OK;
 }
 
@@ -60,16 +60,24 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
 // module's (which answers for itself), unless an emulated operation of another family
 // is active.
 template <typename Call>
-CK_RV EmulationLayer::onActive(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Step step,
-                               Output output, Call call) {
+CK_RV EmulationLayer::onActive(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, CallPart part,
+                               Step step, Output output, Call call) {
   const RunningPtr running = slot != nullptr ? slot->current() : nullptr;
   if (running == nullptr || running->family != family) {
     if (running != nullptr && running->emulated()) return CKR_OPERATION_NOT_INITIALIZED;
     ForwardedOperation forwarded(module_, family, session);
     return call(forwarded);
   }
-  if (running->emulated()) noteServedBy(running->row->name);
+  if (running->emulated()) {
+    noteServedBy(running->row->name);
+    if (part == CallPart::SinglePart && running->partsGiven && refusesSinglePartAfterParts(family)) {
+      running->operation->abort();
+      slot->end(running);
+      return CKR_OPERATION_NOT_INITIALIZED;
+    }
+  }
   const CK_RV rv = call(*running->operation);
+  if (part == CallPart::Update && rv == CKR_OK) running->partsGiven = true;
   if (!operationGoesOn(step, rv, output)) {
     if (rv != CKR_OK) running->operation->abort();
     slot->end(running);
@@ -85,7 +93,7 @@ void EmulationLayer::hookResult(Family family, CK_RV rv, Output output) const {
 
 CK_RV EmulationLayer::oneShot(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Input input,
                               Output output) {
-  const CK_RV rv = onActive(slot, family, session, Step::Completion, output,
+  const CK_RV rv = onActive(slot, family, session, CallPart::SinglePart, Step::Completion, output,
                             [&](ActiveOperation &operation) { return operation.oneShot(input, output); });
   hookResult(family, rv, output);
   return rv;
@@ -93,26 +101,26 @@ CK_RV EmulationLayer::oneShot(OperationSlot *slot, Family family, CK_SESSION_HAN
 
 CK_RV EmulationLayer::update(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Input input,
                              Output output) {
-  const CK_RV rv = onActive(slot, family, session, Step::Update, output,
+  const CK_RV rv = onActive(slot, family, session, CallPart::Update, Step::Update, output,
                             [&](ActiveOperation &operation) { return operation.update(input, output); });
   hookResult(family, rv, output);
   return rv;
 }
 
 CK_RV EmulationLayer::finish(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Output output) {
-  const CK_RV rv = onActive(slot, family, session, Step::Completion, output,
+  const CK_RV rv = onActive(slot, family, session, CallPart::Final, Step::Completion, output,
                             [&](ActiveOperation &operation) { return operation.finish(output); });
   hookResult(family, rv, output);
   return rv;
 }
 
 CK_RV EmulationLayer::verify(OperationSlot *slot, CK_SESSION_HANDLE session, Input data, Input signature) {
-  return onActive(slot, Family::Verify, session, Step::Check, kNoOutput,
+  return onActive(slot, Family::Verify, session, CallPart::SinglePart, Step::Check, kNoOutput,
                   [&](ActiveOperation &operation) { return operation.verify(data, signature); });
 }
 
 CK_RV EmulationLayer::verifyFinal(OperationSlot *slot, CK_SESSION_HANDLE session, Input signature) {
-  return onActive(slot, Family::Verify, session, Step::Check, kNoOutput,
+  return onActive(slot, Family::Verify, session, CallPart::Final, Step::Check, kNoOutput,
                   [&](ActiveOperation &operation) { return operation.verifyFinal(signature); });
 }
 

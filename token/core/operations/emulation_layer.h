@@ -13,6 +13,10 @@
 //     CKR_OPERATION_NOT_INITIALIZED and leaves the operation alone;
 //   - a call ends the operation unless operationGoesOn (operation.h) says it goes on;
 //     ended by an error, an emulated operation is aborted first;
+//   - an emulated operation answers misuse as the module answers it for its own
+//     multi-part mechanisms: a single-part call after parts where the module refuses it
+//     (refusesSinglePartAfterParts), CKR_OPERATION_NOT_INITIALIZED, ending the operation;
+//     a call after the one that completed it meets no operation, the module's answer;
 //   - the results pass the fault hooks (faults.h);
 //   - the call trace names the row that served the call (trace.h).
 //
@@ -64,7 +68,8 @@ class EmulationLayer {
   // What the table says of the call, named in the trace.
   Claim claim(const OperationRequest &request) const;
   template <typename Call>
-  CK_RV onActive(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, Step step, Output output, Call call);
+  CK_RV onActive(OperationSlot *slot, Family family, CK_SESSION_HANDLE session, CallPart part, Step step,
+                 Output output, Call call);
   void hookResult(Family family, CK_RV rv, Output output) const;
 
   const CK_FUNCTION_LIST &module_;

@@ -49,6 +49,8 @@ bool operationGoesOn(Step step, CK_RV rv, const Output &output) {
   return false;
 }
 
+bool refusesSinglePartAfterParts(Family family) { return family == Family::Sign || family == Family::Verify; }
+
 CK_RV ActiveOperation::oneShot(Input, Output) { return CKR_FUNCTION_NOT_SUPPORTED; }
 CK_RV ActiveOperation::update(Input, Output) { return CKR_FUNCTION_NOT_SUPPORTED; }
 CK_RV ActiveOperation::finish(Output) { return CKR_FUNCTION_NOT_SUPPORTED; }

@@ -58,6 +58,21 @@ enum class Step {
 // anything else ends it.
 bool operationGoesOn(Step step, CK_RV rv, const Output &output);
 
+// The part of a multi-part operation a call is.
+enum class CallPart {
+  SinglePart,  // C_Encrypt, C_Decrypt, C_Sign, C_Verify, C_Digest
+  Update,      // C_*Update
+  Final,       // C_*Final
+};
+
+// Whether the module refuses a single-part call once the operation was given parts, with
+// CKR_OPERATION_NOT_INITIALIZED, ending it. Measured on SoftHSM2 2.6.1 for its own
+// multi-part mechanisms (CKM_SHA256_RSA_PKCS, CKM_SHA256_HMAC, CKM_AES_CMAC): C_Sign after
+// C_SignUpdate and C_Verify after C_VerifyUpdate are refused, a length query too;
+// C_Encrypt and C_Decrypt after their updates (CKM_AES_ECB, CKM_AES_CBC) and C_Digest
+// after C_DigestUpdate are carried out and end the operation.
+bool refusesSinglePartAfterParts(Family family);
+
 // An operation in progress on a session, started by an emulation's start function. The
 // layer calls the member that matches the caller's call, only while the operation is
 // active and only for the family it was started for, and ends it as operationGoesOn

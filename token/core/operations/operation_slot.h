@@ -7,6 +7,7 @@
 #include "operations/emulation.h"
 #include "operations/operation.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -14,11 +15,16 @@
 namespace zorvel::core {
 
 struct RunningOperation {
-  Family family;
-  const Emulation *row;  // the emulation that started it; null for the module's own, forwarded
-  std::unique_ptr<ActiveOperation> operation;
+  RunningOperation(Family family, const Emulation *row, std::unique_ptr<ActiveOperation> operation)
+      : family(family), row(row), operation(std::move(operation)) {}
 
   bool emulated() const { return row != nullptr; }
+
+  const Family family;
+  const Emulation *const row;  // the emulation that started it; null for the module's own, forwarded
+  const std::unique_ptr<ActiveOperation> operation;
+  // Set by the first update that succeeds: the operation is a multi-part one from then on.
+  std::atomic<bool> partsGiven{false};
 };
 
 using RunningPtr = std::shared_ptr<RunningOperation>;
