@@ -41,6 +41,18 @@ bool rsaPublicRaw(const Bytes &modulus, const Bytes &exponent, const CK_BYTE *bl
 // Overwrites key material before its memory is released.
 void wipe(Bytes *bytes);
 
+// Wipes the bytes when it goes out of scope: on every path out, exceptions included.
+class WipedOnExit {
+ public:
+  explicit WipedOnExit(Bytes &bytes) : bytes_(bytes) {}
+  ~WipedOnExit() { wipe(&bytes_); }
+  WipedOnExit(const WipedOnExit &) = delete;
+  WipedOnExit &operator=(const WipedOnExit &) = delete;
+
+ private:
+  Bytes &bytes_;
+};
+
 }  // namespace zorvel::core
 
 #endif

@@ -54,12 +54,27 @@ CK_ULONG desKeyLength(CK_KEY_TYPE type) {
   }
 }
 
+// The longest generic secret the module makes, in bytes (SoftHSM2 gives the range of
+// CKM_GENERIC_SECRET_KEY_GEN in bytes, as it gives its HMAC keys'); 0 when it cannot tell.
+CK_ULONG longestSecret(const OperationRequest &request) {
+  const CK_FUNCTION_LIST &module = request.module;
+  CK_SESSION_INFO session{};
+  CK_MECHANISM_INFO info{};
+  if (module.C_GetSessionInfo == nullptr || module.C_GetMechanismInfo == nullptr ||
+      module.C_GetSessionInfo(request.session, &session) != CKR_OK ||
+      module.C_GetMechanismInfo(session.slotID, CKM_GENERIC_SECRET_KEY_GEN, &info) != CKR_OK) {
+    return 0;
+  }
+  return info.ulMaxKeySize;
+}
+
 // The new key's length in bytes, by the rules the module applies to its own ECDH
 // derivation (measured: SoftHSM2 with CKD_NULL refuses an AES length other than 16, 24
 // or 32 bytes and a DES length other than the type's with CKR_ATTRIBUTE_VALUE_INVALID):
 // a DES key type has its fixed length, an AES key 16, 24 or 32 bytes, any other key the
-// template's CKA_VALUE_LEN.
-CK_RV keyLength(AttributeList keyTemplate, CK_KEY_TYPE type, CK_ULONG *length) {
+// template's CKA_VALUE_LEN up to the longest generic secret the module makes, checked
+// before anything is derived or allocated.
+CK_RV keyLength(const OperationRequest &request, AttributeList keyTemplate, CK_KEY_TYPE type, CK_ULONG *length) {
   CK_ULONG given = 0;
   const bool hasLength = ulongAttribute(keyTemplate, CKA_VALUE_LEN, &given);
   const CK_ULONG fixed = desKeyLength(type);
@@ -70,6 +85,8 @@ CK_RV keyLength(AttributeList keyTemplate, CK_KEY_TYPE type, CK_ULONG *length) {
   }
   if (!hasLength) return CKR_TEMPLATE_INCOMPLETE;
   if (given == 0 || (type == CKK_AES && given != 16 && given != 24 && given != 32)) return CKR_ATTRIBUTE_VALUE_INVALID;
+  const CK_ULONG longest = longestSecret(request);
+  if (longest != 0 && given > longest) return CKR_ATTRIBUTE_VALUE_INVALID;
   *length = given;
   return CKR_OK;
 }
@@ -129,7 +146,9 @@ bool x963Kdf(CK_EC_KDF_TYPE kdf, const std::vector<CK_BYTE> &z, const CK_BYTE *s
   if (digest == nullptr) return false;
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!context) return false;
+  wipe(key);
   key->clear();
+  key->reserve(length);  // never moved, so no copy of the key is left behind
   CK_BYTE block[EVP_MAX_MD_SIZE];
   bool done = true;
   for (std::uint32_t counter = 1; done && key->size() < length; ++counter) {
@@ -163,16 +182,19 @@ CK_RV deriveEcdhWithKdf(const OperationRequest &request, AttributeList keyTempla
   CK_KEY_TYPE type = CKK_VENDOR_DEFINED;
   ulongAttribute(keyTemplate, CKA_KEY_TYPE, &type);
   CK_ULONG length = 0;
-  CK_RV rv = keyLength(keyTemplate, type, &length);
+  CK_RV rv = keyLength(request, keyTemplate, type, &length);
   if (rv != CKR_OK) return rv;
 
+  // Z and the derived value are wiped on every path.
   Bytes z;
+  const WipedOnExit zWiped(z);
   rv = sharedSecret(request, parameters, &z);
   if (rv != CKR_OK) return rv;
   Bytes value;
-  const bool derived = x963Kdf(parameters.kdf, z, parameters.pSharedData, parameters.ulSharedDataLen, length, &value);
-  wipe(&z);
-  if (!derived) return CKR_GENERAL_ERROR;
+  const WipedOnExit valueWiped(value);
+  if (!x963Kdf(parameters.kdf, z, parameters.pSharedData, parameters.ulSharedDataLen, length, &value)) {
+    return CKR_GENERAL_ERROR;
+  }
   if (desKeyLength(type) != 0) setDesParity(&value);
 
   std::vector<CK_ATTRIBUTE> objectTemplate;
@@ -180,10 +202,8 @@ CK_RV deriveEcdhWithKdf(const OperationRequest &request, AttributeList keyTempla
     if (keyTemplate.attributes[i].type != CKA_VALUE_LEN) objectTemplate.push_back(keyTemplate.attributes[i]);
   }
   objectTemplate.push_back({CKA_VALUE, value.data(), static_cast<CK_ULONG>(value.size())});
-  rv = request.module.C_CreateObject(request.session, objectTemplate.data(),
-                                     static_cast<CK_ULONG>(objectTemplate.size()), key);
-  wipe(&value);
-  return rv;
+  return request.module.C_CreateObject(request.session, objectTemplate.data(),
+                                       static_cast<CK_ULONG>(objectTemplate.size()), key);
 }
 
 }  // namespace zorvel::core
