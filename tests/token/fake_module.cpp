@@ -19,6 +19,9 @@
 // and a too small buffer keep the operation, so does a call without its length
 // pointer (CKR_ARGUMENTS_BAD); any other answer of a completing call ends it.
 //
+// C_UnwrapKey names the curve it was given: the new key's handle is the length of the
+// template's CKA_EC_PARAMS (0 without one).
+//
 // Only the functions below are exported.
 #include "fake_mechanism.h"
 #include "pkcs11.h"
@@ -383,5 +386,15 @@ CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_U
 }
 
 CK_RV C_SeedRandom(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) { return kVendorValue; }
+
+CK_RV C_UnwrapKey(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE, CK_BYTE_PTR, CK_ULONG,
+                  CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
+  if (phKey == nullptr || (pTemplate == nullptr && ulAttributeCount > 0)) return CKR_ARGUMENTS_BAD;
+  *phKey = 0;
+  for (CK_ULONG i = 0; i < ulAttributeCount; ++i) {
+    if (pTemplate[i].type == CKA_EC_PARAMS) *phKey = pTemplate[i].ulValueLen;
+  }
+  return CKR_OK;
+}
 
 }

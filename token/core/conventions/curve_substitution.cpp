@@ -142,7 +142,8 @@ CK_RV read(const AttributeReader &next, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulC
 
 const TemplateTranslation kCurveSubstitution = {
     "FRP256v1 curve by parameters",
-    templateCalls(TemplateCall::GenerateKeyPair, TemplateCall::CreateObject, TemplateCall::FindObjectsInit),
+    templateCalls(TemplateCall::GenerateKeyPair, TemplateCall::CreateObject, TemplateCall::FindObjectsInit,
+                  TemplateCall::UnwrapKey),
     toModule, nullptr, read};
 
 const std::vector<SubstitutedCurve> &substitutedCurves() { return kCurves; }

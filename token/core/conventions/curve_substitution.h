@@ -4,7 +4,8 @@
 // where the module shows the explicit parameters in CKA_EC_PARAMS. Keys on such a curve
 // then generate, import, sign, verify and derive as the module does for any curve.
 //
-//   C_GenerateKeyPair, C_CreateObject, C_FindObjectsInit   identifier -> parameters
+//   C_GenerateKeyPair, C_CreateObject, C_FindObjectsInit,
+//   C_UnwrapKey                                              identifier -> parameters
 //   C_GetAttributeValue                                      parameters -> identifier
 //
 // The translation kCurveSubstitution (template_translation.h).
