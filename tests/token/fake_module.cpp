@@ -19,6 +19,9 @@
 // and a too small buffer keep the operation, so does a call without its length
 // pointer (CKR_ARGUMENTS_BAD); any other answer of a completing call ends it.
 //
+// C_SignRecover completes the session's signature as C_Sign does, so that it ends an
+// operation the stand-in forwarded without following the call.
+//
 // C_UnwrapKey names the curve it was given: the new key's handle is the length of the
 // template's CKA_EC_PARAMS (0 without one).
 //
@@ -336,6 +339,11 @@ CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_P
 
 CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
              CK_ULONG_PTR pulSignatureLen) {
+  return sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
+}
+
+CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+                    CK_ULONG_PTR pulSignatureLen) {
   return sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
 }
 

@@ -4,6 +4,7 @@
 #include "support/trace.h"
 
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace zorvel::core {
@@ -30,6 +31,7 @@ Claim EmulationLayer::claim(const OperationRequest &request) const {
 CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE session,
                            CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
   if (slot == nullptr) return forwardInit(module_, family, session, mechanism, key);
+  std::lock_guard<std::mutex> starting(slot->initLock());
   const RunningPtr running = slot->current();
   if (running != nullptr && running->emulated()) return CKR_OPERATION_ACTIVE;
   const OperationRequest request = {module_, family, session, mechanism, key};
@@ -44,7 +46,12 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
     }
     return rv;
   }
-  if (running != nullptr) return CKR_OPERATION_ACTIVE;
+  if (running != nullptr) {
+    // The module's own operation (an emulated one answered above), unless the module
+    // ended it behind the layer's back.
+    if (static_cast<const ForwardedOperation &>(*running->operation).stillActive()) return CKR_OPERATION_ACTIVE;
+    slot->end(running);
+  }
   if (claimed.refused) return CKR_MECHANISM_INVALID;
   const StartFunction *start = carryOutOf<StartFunction>(claimed);
   if (start == nullptr) return CKR_GENERAL_ERROR;

@@ -14,6 +14,12 @@ CK_RV forwardInit(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HAND
   }
 }
 
+bool ForwardedOperation::stillActive() const {
+  CK_MECHANISM probe = {CKM_VENDOR_DEFINED | 0x5A17E57, nullptr, 0};
+  const CK_RV rv = forwardInit(module_, family_, session_, &probe, CK_INVALID_HANDLE);
+  return rv == CKR_OPERATION_ACTIVE || rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_OK;
+}
+
 CK_RV ForwardedOperation::oneShot(Input input, Output output) {
   switch (family_) {
     case Family::Encrypt: return callModule(module_.C_Encrypt, session_, input.data, input.length, output.data, output.length);

@@ -31,6 +31,14 @@ class ForwardedOperation : public ActiveOperation {
   CK_RV verify(Input data, Input signature) override;
   CK_RV verifyFinal(Input signature) override;
 
+  // Whether the module still runs an operation on the session. The module may end its
+  // operation through calls the layer does not follow (C_DigestKey, C_SignRecover, the
+  // dual-function calls, or whatever a module does), so the layer asks before it refuses
+  // an emulated Init for this record: an Init of the family with a mechanism no module has
+  // meets CKR_OPERATION_ACTIVE while an operation runs, and starts nothing. A module that
+  // lacks the Init, or answers otherwise than either way, is taken to run it still.
+  bool stillActive() const;
+
  private:
   const CK_FUNCTION_LIST &module_;
   Family family_;

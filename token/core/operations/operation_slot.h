@@ -46,10 +46,15 @@ class OperationSlot {
     std::lock_guard<std::mutex> lock(mutex_);
     if (running_ == running) running_.reset();
   }
+  // Held by an Init from its look at the active operation to the start of its own, so
+  // that two Inits on the session never both find none, whether or not the settings
+  // serialise the session's calls.
+  std::mutex &initLock() { return initLock_; }
 
  private:
   mutable std::mutex mutex_;
   RunningPtr running_;
+  std::mutex initLock_;
 };
 
 }  // namespace zorvel::core
