@@ -83,25 +83,25 @@ std::vector<Group> groups() {
                                      {kOk, kOk, kNotInitialized, kNotInitialized, kOk}};
   const Sequence finalAfterSingle = {{Call::Init, Call::SinglePart, Call::Final, Call::Init},
                                      {kOk, kOk, kNotInitialized, kOk}};
+  const std::vector<Mechanism> nativeSignatures = {
+      {"CKM_SHA256_RSA_PKCS", {CKM_SHA256_RSA_PKCS, nullptr, 0}, Key::Rsa, false},
+      {"CKM_SHA256_HMAC", {CKM_SHA256_HMAC, nullptr, 0}, Key::Hmac, false}};
+  const std::vector<Mechanism> emulatedSignatures = {
+      {"CKM_ECDSA_SHA256", {CKM_ECDSA_SHA256, nullptr, 0}, Key::Ec, false},
+      {"CKM_AES_MAC", {CKM_AES_MAC, nullptr, 0}, Key::Aes, false},
+      {"CKM_CAMELLIA_MAC", {CKM_CAMELLIA_MAC, nullptr, 0}, Key::Camellia, false},
+      {"CKM_AES_GMAC", {CKM_AES_GMAC, &g_gcm, sizeof g_gcm}, Key::Aes, false}};
   return {
       {"multi-part signatures",
        {Family::Sign, Family::Verify},
-       {{"CKM_SHA256_RSA_PKCS", {CKM_SHA256_RSA_PKCS, nullptr, 0}, Key::Rsa, false},
-        {"CKM_SHA256_HMAC", {CKM_SHA256_HMAC, nullptr, 0}, Key::Hmac, false}},
-       {{"CKM_ECDSA_SHA256", {CKM_ECDSA_SHA256, nullptr, 0}, Key::Ec, false},
-        {"CKM_AES_MAC", {CKM_AES_MAC, nullptr, 0}, Key::Aes, false},
-        {"CKM_CAMELLIA_MAC", {CKM_CAMELLIA_MAC, nullptr, 0}, Key::Camellia, false},
-        {"CKM_AES_GMAC", {CKM_AES_GMAC, &g_gcm, sizeof g_gcm}, Key::Aes, false}},
+       nativeSignatures,
+       emulatedSignatures,
        {singleAfterParts, partsAfterSingle, finalAfterSingle}},
       // C_Sign's length query after parts; C_Verify has none.
       {"multi-part signatures, length query",
        {Family::Sign},
-       {{"CKM_SHA256_RSA_PKCS", {CKM_SHA256_RSA_PKCS, nullptr, 0}, Key::Rsa, false},
-        {"CKM_SHA256_HMAC", {CKM_SHA256_HMAC, nullptr, 0}, Key::Hmac, false}},
-       {{"CKM_ECDSA_SHA256", {CKM_ECDSA_SHA256, nullptr, 0}, Key::Ec, false},
-        {"CKM_AES_MAC", {CKM_AES_MAC, nullptr, 0}, Key::Aes, false},
-        {"CKM_CAMELLIA_MAC", {CKM_CAMELLIA_MAC, nullptr, 0}, Key::Camellia, false},
-        {"CKM_AES_GMAC", {CKM_AES_GMAC, &g_gcm, sizeof g_gcm}, Key::Aes, false}},
+       nativeSignatures,
+       emulatedSignatures,
        {{{Call::Init, Call::Update, Call::LengthQuery, Call::Final, Call::Init},
          {kOk, kOk, kNotInitialized, kNotInitialized, kOk}}}},
       {"multi-part ciphers",

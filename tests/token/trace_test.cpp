@@ -118,13 +118,9 @@ TEST(Trace, FindObjectsReadsNoHandleItDidNotReturn) {
 
 // A call that an emulation row, a refusal or a template translation served names it
 // before the result; a forwarded call names nothing.
-TEST(Trace, NamesWhatServedACallBesidesTheModule) {
-  CK_FUNCTION_LIST_PTR f = functionList();
-  ASSERT_NE(nullptr, f);
-  CK_C_INITIALIZE_ARGS args = osLockingArgs();
-  ASSERT_CKR(CKR_OK, f->C_Initialize(&args));
-  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-  ASSERT_CKR(CKR_OK, openUserSession(f, &session));
+using TraceOfASession = LoggedInSession;
+
+TEST_F(TraceOfASession, NamesWhatServedACallBesidesTheModule) {
   CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
   CK_KEY_TYPE camellia = CKK_CAMELLIA;
   CK_BBOOL yes = CK_TRUE;
@@ -167,7 +163,6 @@ TEST(Trace, NamesWhatServedACallBesidesTheModule) {
   }
   EXPECT_CKR(CKR_MECHANISM_INVALID, calls[3].second);
   EXPECT_EQ(CKK_CAMELLIA, type);
-  EXPECT_CKR(CKR_OK, f->C_Finalize(nullptr));
 }
 
 }  // namespace
