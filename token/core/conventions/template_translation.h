@@ -16,7 +16,15 @@
 namespace zorvel::core {
 
 // The calls whose templates translations see.
-enum class TemplateCall { CreateObject, CopyObject, FindObjectsInit, SetAttributeValue, GenerateKey, GenerateKeyPair, UnwrapKey };
+enum class TemplateCall {
+  CreateObject,
+  CopyObject,
+  FindObjectsInit,
+  SetAttributeValue,
+  GenerateKey,
+  GenerateKeyPair,
+  UnwrapKey,
+};
 
 using TemplateCalls = unsigned;
 

@@ -1,9 +1,9 @@
 #include "emulations/camellia_key_generation.h"
 
+#include "building_blocks/oaep_encoding.h"
 #include "conventions/camellia_keys.h"
 #include "operations/forwarded_operation.h"
 
-#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include <vector>
@@ -45,12 +45,12 @@ CK_RV generateCamelliaKey(const OperationRequest &request, AttributeList keyTemp
     }
   }
   if (length == 0) return CKR_TEMPLATE_INCOMPLETE;
-  std::vector<CK_BYTE> value(length);
+  Bytes value(length);
+  const WipedOnExit valueWiped(value);
   if (RAND_priv_bytes(value.data(), static_cast<int>(length)) != 1) return CKR_GENERAL_ERROR;
   backendTemplate.push_back({CKA_VALUE, value.data(), length});
-  const CK_RV rv = callModule(request.module.C_CreateObject, request.session, backendTemplate.data(), backendTemplate.size(), key);
-  OPENSSL_cleanse(value.data(), value.size());
-  return rv;
+  return callModule(request.module.C_CreateObject, request.session, backendTemplate.data(), backendTemplate.size(),
+                    key);
 }
 
 }  // namespace zorvel::core
