@@ -495,6 +495,8 @@ TEST_F(EcEmulations, KdfKeyLengthFromTemplateOrKeyType) {
       {CKK_AES, 0, false, CKR_TEMPLATE_INCOMPLETE}, {CKK_AES, 7, true, CKR_ATTRIBUTE_VALUE_INVALID},
       {CKK_AES, 48, true, CKR_ATTRIBUTE_VALUE_INVALID}, {CKK_DES3, 16, true, CKR_ATTRIBUTE_VALUE_INVALID},
       {CKK_GENERIC_SECRET, 0, true, CKR_ATTRIBUTE_VALUE_INVALID},
+      // Above the longest generic secret the module makes: refused before any allocation.
+      {CKK_GENERIC_SECRET, ~CK_ULONG{0}, true, CKR_ATTRIBUTE_VALUE_INVALID},
   };
   for (const Refused &refused : refusals) {
     SCOPED_TRACE("key type " + std::to_string(refused.type) + ", length " + std::to_string(refused.length));

@@ -231,6 +231,40 @@ TEST_F(EmulationLayer, ASessionOpenedWhileAnotherClosesKeepsItsState) {
   }
 }
 
+// The module may end its own operation through a call the layer does not follow (the fake
+// module's C_SignRecover completes the signature): an emulated Init then starts, and is
+// still refused while the module's operation runs.
+TEST_F(EmulationLayer, AForwardedOperationTheModuleEndedElsewhereBlocksNoEmulation) {
+  ASSERT_CKR(CKR_OK, signInit(kForwarded));
+  Bytes data = kData, signature(4);
+  CK_ULONG length = signature.size();
+  ASSERT_CKR(CKR_OK, f->C_SignRecover(session, data.data(), data.size(), signature.data(), &length));
+  ASSERT_CKR(CKR_OK, signInit(kInSoftware));
+  EXPECT_EQ(kInSoftware.expected(kData), sign(kData));
+
+  ASSERT_CKR(CKR_OK, signInit(kForwarded));
+  EXPECT_CKR(CKR_OPERATION_ACTIVE, signInit(kInSoftware));
+  EXPECT_EQ(kForwarded.expected(kData), sign(kData));
+}
+
+// Registered with ZORVEL_P11_SERIALIZE_SESSIONS=0: Inits on one session run at once, and
+// only one of them starts, also when the start takes its time.
+using EmulationLayerWithoutSerialisation = EmulationLayer;
+
+TEST_F(EmulationLayerWithoutSerialisation, OnlyOneOfTwoInitsAtOnceStarts) {
+  const SignatureKind slow = {"emulated in software, slow to start", kTestMacMechanism, kTestMacSlowSoftwareKey};
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    CK_RV answers[2] = {};
+    std::thread second([&] { answers[1] = signInit(slow); });
+    answers[0] = signInit(slow);
+    second.join();
+    EXPECT_EQ(1, (answers[0] == CKR_OK) + (answers[1] == CKR_OK));
+    EXPECT_EQ(1, (answers[0] == CKR_OPERATION_ACTIVE) + (answers[1] == CKR_OPERATION_ACTIVE));
+    EXPECT_EQ(slow.expected(kData), sign(kData));
+  }
+}
+
 // Registered with ZORVEL_P11_FAULTS=corrupt-signature and corrupt-ciphertext.
 using FaultsOverTheLayer = EmulationLayer;
 

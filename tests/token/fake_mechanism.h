@@ -19,6 +19,8 @@ constexpr CK_MECHANISM_TYPE kTestMacMechanism = CKM_VENDOR_DEFINED + 2;
 constexpr CK_BYTE kTestMacFailingByte = 0xEE;
 // With this key the test emulation signs in software and keeps nothing in the module.
 constexpr CK_OBJECT_HANDLE kTestMacSoftwareKey = 0x50F7;
+// The same, with a start that takes 50 ms.
+constexpr CK_OBJECT_HANDLE kTestMacSlowSoftwareKey = 0x510F;
 
 inline CK_BYTE fakeCipherByte(CK_BYTE byte, CK_OBJECT_HANDLE key) { return byte ^ static_cast<CK_BYTE>(key); }
 

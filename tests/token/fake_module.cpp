@@ -19,6 +19,12 @@
 // and a too small buffer keep the operation, so does a call without its length
 // pointer (CKR_ARGUMENTS_BAD); any other answer of a completing call ends it.
 //
+// C_SignRecover completes the session's signature as C_Sign does, so that it ends an
+// operation the stand-in forwarded without following the call.
+//
+// C_UnwrapKey names the curve it was given: the new key's handle is the length of the
+// template's CKA_EC_PARAMS (0 without one).
+//
 // Only the functions below are exported.
 #include "fake_mechanism.h"
 #include "pkcs11.h"
@@ -336,6 +342,11 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
   return sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
 }
 
+CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+                    CK_ULONG_PTR pulSignatureLen) {
+  return sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
+}
+
 CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
   return startOperation(hSession, pMechanism, hKey, OperationKind::Verify);
 }
@@ -383,5 +394,15 @@ CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_U
 }
 
 CK_RV C_SeedRandom(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) { return kVendorValue; }
+
+CK_RV C_UnwrapKey(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE, CK_BYTE_PTR, CK_ULONG,
+                  CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
+  if (phKey == nullptr || (pTemplate == nullptr && ulAttributeCount > 0)) return CKR_ARGUMENTS_BAD;
+  *phKey = 0;
+  for (CK_ULONG i = 0; i < ulAttributeCount; ++i) {
+    if (pTemplate[i].type == CKA_EC_PARAMS) *phKey = pTemplate[i].ulValueLen;
+  }
+  return CKR_OK;
+}
 
 }

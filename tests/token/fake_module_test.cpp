@@ -138,6 +138,31 @@ TEST_F(FakeModule, ValuesPassThroughUnchanged) {
   EXPECT_CKR(CKR_FUNCTION_NOT_SUPPORTED, f->C_Logout(session));
 }
 
+// FRP256v1, which the module's OpenSSL does not know by name, reaches it as the explicit
+// parameters (227 bytes) from an unwrap template too; a curve it knows stays as it is.
+TEST_F(FakeModule, UnwrapTemplatesNameTheCurveAsTheModuleKnowsIt) {
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+  ASSERT_CKR(CKR_OK, f->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session));
+  CK_BYTE frp256v1[] = {0x06, 0x0A, 0x2A, 0x81, 0x7A, 0x01, 0x81, 0x5F, 0x65, 0x82, 0x00, 0x01};
+  CK_BYTE secp256r1[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+  const struct {
+    const char *curve;
+    CK_BYTE_PTR identifier;
+    CK_ULONG length;
+    CK_ULONG lengthGiven;
+  } cases[] = {{"FRP256v1", frp256v1, sizeof frp256v1, 227}, {"secp256r1", secp256r1, sizeof secp256r1, 10}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.curve);
+    CK_OBJECT_CLASS privateKey = CKO_PRIVATE_KEY;
+    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &privateKey, sizeof privateKey}, {CKA_EC_PARAMS, c.identifier, c.length}};
+    CK_MECHANISM wrapping = {CKM_AES_KEY_WRAP_PAD, nullptr, 0};
+    CK_BYTE wrapped[40] = {};
+    CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+    EXPECT_CKR(CKR_OK, f->C_UnwrapKey(session, &wrapping, 0x21, wrapped, sizeof wrapped, tmpl, 2, &key));
+    EXPECT_EQ(c.lengthGiven, key);
+  }
+}
+
 TEST_F(FakeModule, CallsOnOneSessionAreSerialisedAndSessionsRunTogether) {
   std::vector<CK_SESSION_HANDLE> sessions(2);
   for (CK_SESSION_HANDLE &session : sessions) {

@@ -2,10 +2,13 @@
 // emulations: signatures with kTestMacMechanism (fake_mechanism.h), the fake module's
 // signature over the inverted data. It runs the module's own signature, active from
 // C_SignInit to the call that completes it, as real emulations keep theirs; with
-// kTestMacSoftwareKey it computes the signature itself and keeps nothing in the module.
-#include "emulation.h"
+// kTestMacSoftwareKey it computes the signature itself and keeps nothing in the module
+// (kTestMacSlowSoftwareKey: likewise, after a start that takes 50 ms).
+#include "operations/emulation.h"
 #include "fake_mechanism.h"
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace zorvel::core {
@@ -45,7 +48,7 @@ class TestMac : public ActiveOperation {
   }
 
  private:
-  bool inSoftware() const { return key_ == test::kTestMacSoftwareKey; }
+  bool inSoftware() const { return key_ == test::kTestMacSoftwareKey || key_ == test::kTestMacSlowSoftwareKey; }
 
   // Appends the inverted input; refuses data holding the failing byte, leaving the
   // module's operation for abort() to end.
@@ -69,7 +72,8 @@ class TestMac : public ActiveOperation {
 bool claimsTestMac(const OperationRequest &request) { return request.mechanism->mechanism == test::kTestMacMechanism; }
 
 CK_RV startTestMac(const OperationRequest &request, std::unique_ptr<ActiveOperation> *operation) {
-  if (request.key != test::kTestMacSoftwareKey) {
+  if (request.key == test::kTestMacSlowSoftwareKey) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (request.key != test::kTestMacSoftwareKey && request.key != test::kTestMacSlowSoftwareKey) {
     CK_MECHANISM fake = {test::kFakeMechanism, nullptr, 0};
     const CK_RV rv = request.module.C_SignInit(request.session, &fake, request.key);
     if (rv != CKR_OK) return rv;

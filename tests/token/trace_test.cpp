@@ -116,5 +116,54 @@ TEST(Trace, FindObjectsReadsNoHandleItDidNotReturn) {
   EXPECT_CKR(CKR_OK, f->C_Finalize(nullptr));
 }
 
+// A call that an emulation row, a refusal or a template translation served names it
+// before the result; a forwarded call names nothing.
+using TraceOfASession = LoggedInSession;
+
+TEST_F(TraceOfASession, NamesWhatServedACallBesidesTheModule) {
+  CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+  CK_KEY_TYPE camellia = CKK_CAMELLIA;
+  CK_BBOOL yes = CK_TRUE;
+  std::vector<CK_BYTE> value(16, 0x43), data(20, 0x44), mac(8);
+  CK_ATTRIBUTE keyTemplate[] = {{CKA_CLASS, &secretClass, sizeof secretClass},
+                                {CKA_KEY_TYPE, &camellia, sizeof camellia},
+                                {CKA_SIGN, &yes, 1},
+                                {CKA_EXTRACTABLE, &yes, 1},
+                                {CKA_VALUE, value.data(), value.size()}};
+  CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+  CK_MECHANISM cbcMac = {CKM_CAMELLIA_MAC, nullptr, 0};
+  CK_MECHANISM refused = {CKM_CAMELLIA_CBC_PAD, nullptr, 0};
+  CK_KEY_TYPE type = 0;
+  CK_ATTRIBUTE keyType = {CKA_KEY_TYPE, &type, sizeof type};
+  CK_SESSION_INFO info{};
+  CK_ULONG length = mac.size();
+
+  ::testing::internal::CaptureStderr();
+  const std::vector<std::pair<std::string, CK_RV>> calls = {
+      {"C_CreateObject [Camellia key type]", f->C_CreateObject(session, keyTemplate, 5, &key)},
+      {"C_SignInit [AES and Camellia CBC-MAC signature]", f->C_SignInit(session, &cbcMac, key)},
+      {"C_Sign [AES and Camellia CBC-MAC signature]",
+       f->C_Sign(session, data.data(), data.size(), mac.data(), &length)},
+      {"C_EncryptInit [refused by the stand-in]", f->C_EncryptInit(session, &refused, key)},
+      {"C_GetAttributeValue [Camellia key type]", f->C_GetAttributeValue(session, key, &keyType, 1)},
+      {"C_GetSessionInfo", f->C_GetSessionInfo(session, &info)},
+  };
+  const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
+
+  ASSERT_EQ(calls.size(), lines.size());
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const std::string function = calls[i].first.substr(0, calls[i].first.find(' '));
+    const std::size_t bracket = calls[i].first.find(" [");
+    const std::string servedBy = bracket == std::string::npos ? "" : calls[i].first.substr(bracket);
+    char result[32];
+    std::snprintf(result, sizeof result, " -> 0x%lX", static_cast<unsigned long>(calls[i].second));
+    EXPECT_EQ(0u, lines[i].find("libzorvelP11: " + function + " ")) << lines[i];
+    EXPECT_EQ(lines[i].size() - servedBy.size() - std::strlen(result), lines[i].rfind(servedBy + result)) << lines[i];
+    EXPECT_EQ(servedBy.empty(), lines[i].find('[') == std::string::npos) << lines[i];
+  }
+  EXPECT_CKR(CKR_MECHANISM_INVALID, calls[3].second);
+  EXPECT_EQ(CKK_CAMELLIA, type);
+}
+
 }  // namespace
 }  // namespace zorvel::test

@@ -1,0 +1,50 @@
+// The module's own operations, seen through the interface of the emulated ones: the
+// emulation layer forwards every call that no emulation claims through it.
+#ifndef ZORVEL_TOKEN_CORE_FORWARDED_OPERATION_H
+#define ZORVEL_TOKEN_CORE_FORWARDED_OPERATION_H
+
+#include "operations/operation.h"
+#include "pkcs11.h"
+
+namespace zorvel::core {
+
+// Calls a function of the module, which it may lack.
+template <typename Function, typename... Args>
+CK_RV callModule(Function function, Args... args) {
+  return function == nullptr ? CKR_FUNCTION_NOT_SUPPORTED : function(args...);
+}
+
+// The module's Init of the family (Encrypt to Digest; a digest takes no key).
+CK_RV forwardInit(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HANDLE session,
+                  CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key);
+
+// An operation of the module, started by forwardInit. The module ends it by itself, so
+// there is nothing to abort.
+class ForwardedOperation : public ActiveOperation {
+ public:
+  ForwardedOperation(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HANDLE session)
+      : module_(module), family_(family), session_(session) {}
+
+  CK_RV oneShot(Input input, Output output) override;
+  CK_RV update(Input input, Output output) override;
+  CK_RV finish(Output output) override;
+  CK_RV verify(Input data, Input signature) override;
+  CK_RV verifyFinal(Input signature) override;
+
+  // Whether the module still runs an operation on the session. The module may end its
+  // operation through calls the layer does not follow (C_DigestKey, C_SignRecover, the
+  // dual-function calls, or whatever a module does), so the layer asks before it refuses
+  // an emulated Init for this record: an Init of the family with a mechanism no module has
+  // meets CKR_OPERATION_ACTIVE while an operation runs, and starts nothing. A module that
+  // lacks the Init, or answers otherwise than either way, is taken to run it still.
+  bool stillActive() const;
+
+ private:
+  const CK_FUNCTION_LIST &module_;
+  Family family_;
+  CK_SESSION_HANDLE session_;
+};
+
+}  // namespace zorvel::core
+
+#endif
