@@ -113,9 +113,12 @@ CK_RV libC_GTest_P11::CleanupPartition()
     const CK_ULONG capacity = sizeof(handles) / sizeof(handles[0]);
     // The count is reset before each search so that a failing search cannot repeat the
     // previous batch. A token that keeps finding objects it does not destroy would keep
-    // the search going for ever, so the search also ends at a batch of handles that were
-    // all tried before or of which no destroy succeeded, and the test fails.
+    // the search going for ever, so the search also ends, and the test fails, at a batch
+    // of handles that were all tried before, or at the second batch in a row of which no
+    // destroy succeeded. After one such batch the search goes on: objects that may not be
+    // destroyed (CKA_DESTROYABLE false) are found once, and the next search ends it.
     std::set<CK_OBJECT_HANDLE> tried;
+    bool lastBatchKept = false;
     for (;;) {
         count = 0;
         if (m_pFList->C_FindObjects(m_hSession, handles, capacity, &count) != CKR_OK || count == 0)
@@ -129,10 +132,11 @@ CK_RV libC_GTest_P11::CleanupPartition()
             if (m_pFList->C_DestroyObject(m_hSession, handles[i]) == CKR_OK)
                 ++destroyed;
         }
-        if (destroyed == 0) {
+        if (!anyNew || (destroyed == 0 && lastBatchKept)) {
             ADD_FAILURE() << "the token keeps returning " << count << " objects that cannot be destroyed";
             break;
         }
+        lastBatchKept = destroyed == 0;
     }
     return m_pFList->C_FindObjectsFinal(m_hSession);
 }

@@ -341,9 +341,9 @@ TEST_F(SharedRoutines, CleanupPartitionStopsOnAFailingSearch)
     EXPECT_EQ(std::vector<std::string>{"C_FindObjectsInit"}, Fake().calls);
 }
 
-// A token that keeps finding objects it does not destroy: the cleanup ends at the first
-// batch of which no destroy succeeds or whose handles were all tried before, records why,
-// and still closes the search and returns that answer.
+// A token that keeps finding objects it does not destroy: the cleanup ends at the second
+// batch in a row of which no destroy succeeds, or at a batch whose handles were all tried
+// before, records why, and still closes the search and returns that answer.
 TEST_F(SharedRoutines, CleanupPartitionEndsWhenTheTokenKeepsFindingWhatItDoesNotDestroy)
 {
     const struct {
@@ -352,8 +352,8 @@ TEST_F(SharedRoutines, CleanupPartitionEndsWhenTheTokenKeepsFindingWhatItDoesNot
         bool destroys;                                       // C_DestroyObject answers CKR_OK
         std::size_t searches, destroyCalls, lastBatch;
     } rows[] = {
-        {"the same handles, destroys refused", {{1, 2, 3}}, false, 1, 3, 3},
-        {"new handles each time, destroys refused", {{1, 2}, {3, 4, 5}}, false, 1, 2, 2},
+        {"the same handles, destroys refused", {{1, 2, 3}}, false, 2, 3, 3},
+        {"new handles each time, destroys refused", {{1, 2}, {3, 4, 5}, {6}}, false, 2, 5, 3},
         {"the same handles, destroys answered CKR_OK", {{1, 2, 3}}, true, 2, 3, 3},
         {"two batches by turns, destroys answered CKR_OK", {{1, 2}, {3, 4}, {1, 2}}, true, 3, 4, 2},
         {"some handles new, destroys answered CKR_OK", {{1, 2}, {2, 3}, {3}}, true, 3, 4, 1},
@@ -383,6 +383,18 @@ TEST_F(SharedRoutines, CleanupPartitionEndsWhenTheTokenKeepsFindingWhatItDoesNot
         EXPECT_EQ(row.destroyCalls, Fake().CallCount("C_DestroyObject"));
         EXPECT_EQ(1U, Fake().CallCount("C_FindObjectsFinal"));
     }
+}
+
+// Objects that may not be destroyed, found once as a standard token finds them: the
+// cleanup tries each, ends at the empty search and records nothing.
+TEST_F(SharedRoutines, CleanupPartitionLeavesWhatMayNotBeDestroyedWithoutAFailure)
+{
+    std::vector<CK_ULONG> batches;
+    ObjectsOnToken(3, batches);
+    Fake().C_DestroyObject = Answer{CKR_ACTION_PROHIBITED};
+    EXPECT_TRUE(RecordFailures([] { EXPECT_EQ(CKR_OK, P11::CleanupPartition()); }).empty());
+    EXPECT_EQ((std::vector<CK_ULONG>{3, 0}), batches);
+    EXPECT_EQ(3u, Fake().CallCount("C_DestroyObject"));
 }
 
 TEST_F(SharedRoutines, DigestDataReturnsOkAndRecordsARefusedMechanism)
