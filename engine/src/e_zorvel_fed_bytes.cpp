@@ -50,26 +50,39 @@ zorvel_fed_block *new_block(size_t size)
     return new (memory) zorvel_fed_block{nullptr, size, 0};
 }
 
-// Wipes what each block holds; keeps largest blocks idle up to kIdleBlocks, frees the rest.
+// Wipes what each block holds and frees it, but for largest blocks, kept idle up to
+// kIdleBlocks. The wipe runs before the engine lock is taken, and the lock only when there
+// is a largest block to offer: a short digest ends without it.
 void free_blocks(zorvel_fed_block *block)
 {
-    if (block == nullptr)
-        return;
-    zorvel_enter_mutex();
+    zorvel_fed_block *largest = nullptr;
     while (block != nullptr) {
         zorvel_fed_block *next = block->next;
-        if (block->size == kLargestBlock && idle_block_count < kIdleBlocks) {
-            wipe(block->bytes(), block->used);
-            block->next = idle_blocks;
-            idle_blocks = block;
-            ++idle_block_count;
+        wipe(block->bytes(), block->used);
+        if (block->size == kLargestBlock) {
+            block->next = largest;
+            largest = block;
         } else {
-            wipe(block->bytes(), block->used);
             OPENSSL_free(block);
         }
         block = next;
     }
+    if (largest == nullptr)
+        return;
+    zorvel_enter_mutex();
+    while (largest != nullptr && idle_block_count < kIdleBlocks) {
+        zorvel_fed_block *next = largest->next;
+        largest->next = idle_blocks;
+        idle_blocks = largest;
+        ++idle_block_count;
+        largest = next;
+    }
     zorvel_leave_mutex();
+    while (largest != nullptr) {
+        zorvel_fed_block *next = largest->next;
+        OPENSSL_free(largest);
+        largest = next;
+    }
 }
 
 // Takes back what a keep that failed half-way had appended after `last` (used bytes).
