@@ -13,14 +13,15 @@
 namespace {
 
 // The first block holds a short digest's bytes (a TLS transcript runs to a few KiB);
-// each next one is as large as all before it, up to kLargestBlock, which stays below
-// the C library's threshold for mapping an allocation of its own.
+// each next one is as large as all before it, up to kLargestBlock, which with its header
+// stays below the C library's threshold (128 KiB) for mapping an allocation of its own.
 const size_t kFirstBlock = 256;
-const size_t kLargestBlock = 64 * 1024 - sizeof(zorvel_fed_block);
+const size_t kLargestBlock = 64 * 1024;
 
 // Largest blocks given back, wiped, for the next digests (guarded by the engine lock):
 // memory freed to the C library goes back to the system when a large digest ends, and
-// the next would fault every page of it in again, which costs more than the digest.
+// the next would fault every page of it in again, which costs more than the digest. As
+// many as hold the 1 MiB a digest keeps at most.
 const size_t kIdleBlocks = 16;
 zorvel_fed_block *idle_blocks = nullptr;
 size_t idle_block_count = 0;

@@ -183,6 +183,23 @@ TEST_F(FedBytesTest, ShortDigestEndsWithoutTheEngineLock)
     EXPECT_EQ(lock_takes, 0);
 }
 
+// A digest fed up to the cap, in one part or in 16 KiB parts, gives its largest blocks
+// back; the next such digest takes all of them from there and allocates none.
+TEST_F(FedBytesTest, DigestAtTheCapReusesTheIdleBlocks)
+{
+    ASSERT_TRUE(keep(&fed_, part_of(kCap, 'a')));
+    const size_t largest = fed_.first->size;
+    heap.watched_size = sizeof(zorvel_fed_block) + largest;
+    for (size_t part : {kCap, size_t{16384}}) {
+        zorvel_fed_forget(&fed_);
+        heap.watched = 0;
+        for (size_t at = 0; at < kCap; at += part)
+            ASSERT_TRUE(keep(&fed_, part_of(part, 'b')));
+        EXPECT_EQ(fed_.length, kCap);
+        EXPECT_EQ(heap.watched, 0) << part;
+    }
+}
+
 } // namespace
 
 // The engine lock, counted.
