@@ -44,6 +44,8 @@ class CbcMac : public ActiveOperation {
     return deliver(mac.data(), kMacLength, output);
   }
   CK_RV verify(Input data, Input signature) override {
+    // Refused before the data is taken in: the operation goes on as it was.
+    if (signature.data == nullptr) return CKR_ARGUMENTS_BAD;
     const CK_RV rv = absorb(data);
     return rv != CKR_OK ? rv : verifyFinal(signature);
   }

@@ -47,6 +47,8 @@ class Gmac : public ActiveOperation {
     return deliver(tag.data(), tagLength_, output);
   }
   CK_RV verify(Input data, Input signature) override {
+    // Refused before the data is taken in: the operation goes on as it was.
+    if (signature.data == nullptr) return CKR_ARGUMENTS_BAD;
     const CK_RV rv = update(data, Output{nullptr, nullptr});
     return rv != CKR_OK ? rv : verifyFinal(signature);
   }
