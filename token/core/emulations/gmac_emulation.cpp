@@ -6,7 +6,7 @@
 #include "emulations/symmetric_emulations.h"
 
 #include "building_blocks/block_ciphers.h"
-#include "building_blocks/oaep_encoding.h"
+#include "building_blocks/secret_bytes.h"
 #include "building_blocks/software_key.h"
 
 #include <openssl/crypto.h>
