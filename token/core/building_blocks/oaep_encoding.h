@@ -1,8 +1,8 @@
 // RSA OAEP encoding and decoding (PKCS #1 v2.2, EME-OAEP) with any SHA digest for the
 // hash and for MGF1 and with a label, done in software with OpenSSL; and the raw RSA
 // public-key operation. The RSA operation on the token's keys is the backend's.
-#ifndef ZORVEL_TOKEN_CORE_OAEP_ENCODING_H
-#define ZORVEL_TOKEN_CORE_OAEP_ENCODING_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_OAEP_ENCODING_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_OAEP_ENCODING_H
 
 #include "building_blocks/secret_bytes.h"
 #include "pkcs11.h"

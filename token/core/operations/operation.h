@@ -1,7 +1,7 @@
 // An operation as the emulation layer (emulation_layer.h) runs it: the caller's buffers, the
 // active-operation object of a session, and the rule that says whether a call ended it.
-#ifndef ZORVEL_TOKEN_CORE_OPERATION_H
-#define ZORVEL_TOKEN_CORE_OPERATION_H
+#ifndef ZORVEL_TOKEN_CORE_OPERATIONS_OPERATION_H
+#define ZORVEL_TOKEN_CORE_OPERATIONS_OPERATION_H
 
 #include "pkcs11.h"
 
