@@ -1,6 +1,7 @@
 // The boundary between libzorvelP11 (loaded into the application) and its core
-// libzorvelP11core (loaded into a link-map namespace of its own). The core exports one
-// symbol, zorvel_core_interface; everything else crosses through this record.
+// libzorvelP11core (loaded into a link-map namespace of its own; in the AddressSanitizer
+// build into the application's). The core exports one symbol, zorvel_core_interface;
+// everything else crosses through this record.
 #ifndef ZORVEL_TOKEN_CORE_INTERFACE_H
 #define ZORVEL_TOKEN_CORE_INTERFACE_H
 

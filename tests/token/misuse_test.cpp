@@ -18,6 +18,7 @@ enum class Call {
   Update,          // 16 bytes
   SinglePart,      // C_Encrypt, C_Decrypt, C_Sign, C_Verify over 32 bytes
   LengthQuery,     // the single-part call without an output buffer
+  BadArguments,    // the single-part call without its length pointer (C_Verify: its signature)
   Final,
 };
 
@@ -27,6 +28,7 @@ const char *callName(Call call) {
     case Call::Update: return "Update";
     case Call::SinglePart: return "single-part";
     case Call::LengthQuery: return "length query";
+    case Call::BadArguments: return "bad arguments";
     case Call::Final: return "Final";
   }
   return "?";
@@ -70,6 +72,7 @@ struct Group {
 constexpr CK_RV kOk = CKR_OK;
 constexpr CK_RV kNotInitialized = CKR_OPERATION_NOT_INITIALIZED;
 constexpr CK_RV kNotSupported = CKR_FUNCTION_NOT_SUPPORTED;
+constexpr CK_RV kArgumentsBad = CKR_ARGUMENTS_BAD;
 
 CK_BYTE g_iv[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 CK_GCM_PARAMS g_gcm = {g_iv, 12, nullptr, 0, 0};
@@ -83,6 +86,9 @@ std::vector<Group> groups() {
                                      {kOk, kOk, kNotInitialized, kNotInitialized, kOk}};
   const Sequence finalAfterSingle = {{Call::Init, Call::SinglePart, Call::Final, Call::Init},
                                      {kOk, kOk, kNotInitialized, kOk}};
+  // Refused arguments leave the operation as it was: the call made again succeeds.
+  const Sequence singleAfterBadArguments = {{Call::Init, Call::BadArguments, Call::SinglePart, Call::Init},
+                                            {kOk, kArgumentsBad, kOk, kOk}};
   const std::vector<Mechanism> nativeSignatures = {
       {"CKM_SHA256_RSA_PKCS", {CKM_SHA256_RSA_PKCS, nullptr, 0}, Key::Rsa, false},
       {"CKM_SHA256_HMAC", {CKM_SHA256_HMAC, nullptr, 0}, Key::Hmac, false}};
@@ -96,7 +102,7 @@ std::vector<Group> groups() {
        {Family::Sign, Family::Verify},
        nativeSignatures,
        emulatedSignatures,
-       {singleAfterParts, partsAfterSingle, finalAfterSingle}},
+       {singleAfterParts, partsAfterSingle, finalAfterSingle, singleAfterBadArguments}},
       // C_Sign's length query after parts; C_Verify has none.
       {"multi-part signatures, length query",
        {Family::Sign},
@@ -111,7 +117,7 @@ std::vector<Group> groups() {
        {{"CKM_CAMELLIA_ECB", {CKM_CAMELLIA_ECB, nullptr, 0}, Key::Camellia, false},
         {"CKM_CAMELLIA_CBC", {CKM_CAMELLIA_CBC, g_iv, sizeof g_iv}, Key::Camellia, false}},
        {{{Call::Init, Call::Update, Call::SinglePart, Call::Final, Call::Init}, {kOk, kOk, kOk, kNotInitialized, kOk}},
-        partsAfterSingle}},
+        partsAfterSingle, singleAfterBadArguments}},
       {"single-part RSA encryption",
        {Family::Encrypt},
        {{"CKM_RSA_PKCS", {CKM_RSA_PKCS, nullptr, 0}, Key::Rsa, false},
@@ -120,7 +126,7 @@ std::vector<Group> groups() {
         {"CKM_RSA_PKCS with the private key", {CKM_RSA_PKCS, nullptr, 0}, Key::Rsa, true}},
        {{{Call::Init, Call::Update, Call::SinglePart, Call::Final, Call::Init},
          {kOk, kNotSupported, kOk, kNotInitialized, kOk}},
-        partsAfterSingle}},
+        partsAfterSingle, singleAfterBadArguments}},
   };
 }
 
@@ -193,24 +199,26 @@ class Misuse : public LoggedInSession {
     Bytes data = kData, out(512);
     CK_ULONG length = out.size();
     CK_BYTE_PTR output = which == Call::LengthQuery ? nullptr : out.data();
+    CK_ULONG_PTR outputLength = which == Call::BadArguments ? nullptr : &length;
     Bytes sig = signature;
+    CK_BYTE_PTR signatureBytes = which == Call::BadArguments ? nullptr : sig.data();
     switch (family) {
       case Family::Sign:
         if (which == Call::Update) return f->C_SignUpdate(session, data.data(), 16);
         if (which == Call::Final) return f->C_SignFinal(session, output, &length);
-        return f->C_Sign(session, data.data(), data.size(), output, &length);
+        return f->C_Sign(session, data.data(), data.size(), output, outputLength);
       case Family::Verify:
         if (which == Call::Update) return f->C_VerifyUpdate(session, data.data(), 16);
         if (which == Call::Final) return f->C_VerifyFinal(session, sig.data(), sig.size());
-        return f->C_Verify(session, data.data(), data.size(), sig.data(), sig.size());
+        return f->C_Verify(session, data.data(), data.size(), signatureBytes, sig.size());
       case Family::Encrypt:
         if (which == Call::Update) return f->C_EncryptUpdate(session, data.data(), 16, output, &length);
         if (which == Call::Final) return f->C_EncryptFinal(session, output, &length);
-        return f->C_Encrypt(session, data.data(), m.key == Key::Rsa ? 16 : data.size(), output, &length);
+        return f->C_Encrypt(session, data.data(), m.key == Key::Rsa ? 16 : data.size(), output, outputLength);
       case Family::Decrypt:
         if (which == Call::Update) return f->C_DecryptUpdate(session, data.data(), 16, output, &length);
         if (which == Call::Final) return f->C_DecryptFinal(session, output, &length);
-        return f->C_Decrypt(session, data.data(), data.size(), output, &length);
+        return f->C_Decrypt(session, data.data(), data.size(), output, outputLength);
     }
     return CKR_GENERAL_ERROR;
   }

@@ -1,4 +1,5 @@
-// Loading of the core library into a link-map namespace of its own.
+// Loading of the core library into a link-map namespace of its own (in the AddressSanitizer
+// build, into the application's: core_loader.cpp).
 #ifndef ZORVEL_TOKEN_THIN_CORE_LOADER_H
 #define ZORVEL_TOKEN_THIN_CORE_LOADER_H
 

@@ -1,7 +1,7 @@
 // The OpenSSL ciphers behind the symmetric emulations: AES and Camellia by mode and key
 // length, and an encryption or decryption context that is freed and wiped with its owner.
-#ifndef ZORVEL_TOKEN_CORE_BLOCK_CIPHERS_H
-#define ZORVEL_TOKEN_CORE_BLOCK_CIPHERS_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_BLOCK_CIPHERS_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_BLOCK_CIPHERS_H
 
 #include <openssl/evp.h>
 

@@ -80,8 +80,4 @@ bool rsaPublicRaw(const Bytes &modulus, const Bytes &exponent, const CK_BYTE *bl
   return ok;
 }
 
-void wipe(Bytes *bytes) {
-  if (!bytes->empty()) OPENSSL_cleanse(bytes->data(), bytes->size());
-}
-
 }  // namespace zorvel::core

@@ -1,19 +1,17 @@
 // RSA OAEP encoding and decoding (PKCS #1 v2.2, EME-OAEP) with any SHA digest for the
 // hash and for MGF1 and with a label, done in software with OpenSSL; and the raw RSA
 // public-key operation. The RSA operation on the token's keys is the backend's.
-#ifndef ZORVEL_TOKEN_CORE_OAEP_ENCODING_H
-#define ZORVEL_TOKEN_CORE_OAEP_ENCODING_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_OAEP_ENCODING_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_OAEP_ENCODING_H
 
+#include "building_blocks/secret_bytes.h"
 #include "pkcs11.h"
 
 #include <openssl/evp.h>
 
 #include <cstddef>
-#include <vector>
 
 namespace zorvel::core {
-
-using Bytes = std::vector<CK_BYTE>;
 
 struct OaepScheme {
   const EVP_MD *digest = nullptr;
@@ -37,21 +35,6 @@ bool oaepDecode(const OaepScheme &scheme, const CK_BYTE *block, std::size_t k, B
 // block^exponent mod modulus, as many bytes as the modulus, into out. The block must be
 // as long as the modulus and smaller than it.
 bool rsaPublicRaw(const Bytes &modulus, const Bytes &exponent, const CK_BYTE *block, CK_BYTE *out);
-
-// Overwrites key material before its memory is released.
-void wipe(Bytes *bytes);
-
-// Wipes the bytes when it goes out of scope: on every path out, exceptions included.
-class WipedOnExit {
- public:
-  explicit WipedOnExit(Bytes &bytes) : bytes_(bytes) {}
-  ~WipedOnExit() { wipe(&bytes_); }
-  WipedOnExit(const WipedOnExit &) = delete;
-  WipedOnExit &operator=(const WipedOnExit &) = delete;
-
- private:
-  Bytes &bytes_;
-};
 
 }  // namespace zorvel::core
 

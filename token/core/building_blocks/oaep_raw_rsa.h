@@ -1,7 +1,7 @@
 // What the OAEP emulation (oaep_emulation.h) builds on: the OAEP mechanisms the stand-in
 // carries out, and the module's raw RSA (CKM_RSA_X_509).
-#ifndef ZORVEL_TOKEN_CORE_OAEP_RAW_RSA_H
-#define ZORVEL_TOKEN_CORE_OAEP_RAW_RSA_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_OAEP_RAW_RSA_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_OAEP_RAW_RSA_H
 
 #include "building_blocks/oaep_encoding.h"
 #include "pkcs11.h"

@@ -1,7 +1,7 @@
 // An RSA private key as PKCS#11 attributes hold it (CKA_MODULUS to CKA_COEFFICIENT), and
 // its PKCS#8 PrivateKeyInfo encoding in DER, both ways, with OpenSSL.
-#ifndef ZORVEL_TOKEN_CORE_RSA_PRIVATE_KEY_INFO_H
-#define ZORVEL_TOKEN_CORE_RSA_PRIVATE_KEY_INFO_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_RSA_PRIVATE_KEY_INFO_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_RSA_PRIVATE_KEY_INFO_H
 
 #include "pkcs11.h"
 

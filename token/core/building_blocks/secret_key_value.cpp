@@ -1,6 +1,6 @@
 #include "building_blocks/secret_key_value.h"
 
-#include "building_blocks/oaep_encoding.h"
+#include "building_blocks/secret_bytes.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>

@@ -2,8 +2,8 @@
 // that is not sensitive shows it in CKA_VALUE; a sensitive one is wrapped by the module
 // (CKM_AES_KEY_WRAP_PAD) under a transient session key whose value the stand-in chose,
 // and unwrapped again in software.
-#ifndef ZORVEL_TOKEN_CORE_SECRET_KEY_VALUE_H
-#define ZORVEL_TOKEN_CORE_SECRET_KEY_VALUE_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_SECRET_KEY_VALUE_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_SECRET_KEY_VALUE_H
 
 #include "pkcs11.h"
 

@@ -2,8 +2,8 @@
 // the token checks it before it starts an operation: a secret key of the expected type
 // that permits the operation (CKA_ENCRYPT, CKA_SIGN ...). The value is read as
 // secret_key_value.h reads it, so a sensitive key must be extractable.
-#ifndef ZORVEL_TOKEN_CORE_SOFTWARE_KEY_H
-#define ZORVEL_TOKEN_CORE_SOFTWARE_KEY_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_SOFTWARE_KEY_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_SOFTWARE_KEY_H
 
 #include "pkcs11.h"
 

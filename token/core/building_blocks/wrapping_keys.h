@@ -1,7 +1,7 @@
 // What a token checks of the keys of C_WrapKey and C_UnwrapKey, for the emulations that
 // wrap and unwrap themselves, and the module session they run their cipher on.
-#ifndef ZORVEL_TOKEN_CORE_WRAPPING_KEYS_H
-#define ZORVEL_TOKEN_CORE_WRAPPING_KEYS_H
+#ifndef ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_WRAPPING_KEYS_H
+#define ZORVEL_TOKEN_CORE_BUILDING_BLOCKS_WRAPPING_KEYS_H
 
 #include "pkcs11.h"
 

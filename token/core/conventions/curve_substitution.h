@@ -9,8 +9,8 @@
 //   C_GetAttributeValue                                      parameters -> identifier
 //
 // The translation kCurveSubstitution (template_translation.h).
-#ifndef ZORVEL_TOKEN_CORE_CURVE_SUBSTITUTION_H
-#define ZORVEL_TOKEN_CORE_CURVE_SUBSTITUTION_H
+#ifndef ZORVEL_TOKEN_CORE_CONVENTIONS_CURVE_SUBSTITUTION_H
+#define ZORVEL_TOKEN_CORE_CONVENTIONS_CURVE_SUBSTITUTION_H
 
 #include "conventions/template_translation.h"
 #include "pkcs11.h"

@@ -12,8 +12,8 @@
 // Every other generation passes through unchanged. Refused as above, or with
 // CKR_ATTRIBUTE_VALUE_INVALID for a prime or base in the private template whose value
 // cannot be read.
-#ifndef ZORVEL_TOKEN_CORE_DH_KEY_PAIR_TEMPLATE_H
-#define ZORVEL_TOKEN_CORE_DH_KEY_PAIR_TEMPLATE_H
+#ifndef ZORVEL_TOKEN_CORE_CONVENTIONS_DH_KEY_PAIR_TEMPLATE_H
+#define ZORVEL_TOKEN_CORE_CONVENTIONS_DH_KEY_PAIR_TEMPLATE_H
 
 #include "conventions/template_translation.h"
 

@@ -8,8 +8,8 @@
 //   RSA PSS mechanisms  an HMAC-coded hashAlg becomes the digest mechanism.
 //   CKM_AES_GCM         the five-field CK_GCM_PARAMS becomes the backend's record, which
 //                       also carries the IV length in bits.
-#ifndef ZORVEL_TOKEN_CORE_MECHANISM_TRANSLATION_H
-#define ZORVEL_TOKEN_CORE_MECHANISM_TRANSLATION_H
+#ifndef ZORVEL_TOKEN_CORE_CONVENTIONS_MECHANISM_TRANSLATION_H
+#define ZORVEL_TOKEN_CORE_CONVENTIONS_MECHANISM_TRANSLATION_H
 
 #include "pkcs11.h"
 

@@ -1,7 +1,7 @@
 // Template and attribute translations: conventions of this library in object templates
 // that the module does not share. Each is one entry of the ordered list in
 // template_translations.cpp, applied there alone: towards the module to the templates of
-// the calls it names, then (where it must) to the object the module made, and undone on
+// the calls it names, then (where it must) to the key C_UnwrapKey made, and undone on
 // C_GetAttributeValue.
 #ifndef ZORVEL_TOKEN_CORE_CONVENTIONS_TEMPLATE_TRANSLATION_H
 #define ZORVEL_TOKEN_CORE_CONVENTIONS_TEMPLATE_TRANSLATION_H
@@ -90,8 +90,8 @@ struct TemplateTranslation {
   // Towards the module: replaces templates or refuses the call (an answer other than
   // CKR_OK, given without a call to the module). *applied when it changed anything.
   CK_RV (*toModule)(CallTemplates &templates, bool *applied);
-  // After the module made the object; null when there is nothing to check. An answer
-  // other than CKR_OK has undone the call.
+  // After C_UnwrapKey made the key (no other call's result is checked); null when there
+  // is nothing to check. An answer other than CKR_OK has undone the call.
   CK_RV (*checkMade)(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CallTemplates &templates,
                      CK_OBJECT_HANDLE_PTR made);
   // C_GetAttributeValue; null when there is nothing to undo. Reads through `next` and shows
@@ -103,7 +103,7 @@ struct TemplateTranslation {
 
 // The templates for the module; CKR_OK, or the first translation's refusal.
 CK_RV translateForModule(CallTemplates &templates);
-// After the module made the object `*made` from the translated templates.
+// After C_UnwrapKey made the key `*made` from the translated templates.
 CK_RV checkMadeObject(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CallTemplates &templates,
                       CK_OBJECT_HANDLE_PTR made);
 // C_GetAttributeValue as the caller sees it.

@@ -3,8 +3,8 @@
 // length comes with the unwrapped value), so it is left out, and the unwrapped key's
 // length is checked against it afterwards. This holds for every unwrapping mechanism,
 // the backend's own and those the stand-in carries out itself.
-#ifndef ZORVEL_TOKEN_CORE_UNWRAP_TEMPLATE_H
-#define ZORVEL_TOKEN_CORE_UNWRAP_TEMPLATE_H
+#ifndef ZORVEL_TOKEN_CORE_CONVENTIONS_UNWRAP_TEMPLATE_H
+#define ZORVEL_TOKEN_CORE_CONVENTIONS_UNWRAP_TEMPLATE_H
 
 #include "conventions/template_translation.h"
 

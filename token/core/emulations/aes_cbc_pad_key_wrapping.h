@@ -15,8 +15,8 @@
 // CKA_ENCRYPT or CKA_DECRYPT. The cipher runs on a session of the emulation's own, so
 // that the caller's operations stay as they are. Other keys to wrap, and templates of
 // other keys, go to the module unchanged.
-#ifndef ZORVEL_TOKEN_CORE_AES_CBC_PAD_KEY_WRAPPING_H
-#define ZORVEL_TOKEN_CORE_AES_CBC_PAD_KEY_WRAPPING_H
+#ifndef ZORVEL_TOKEN_CORE_EMULATIONS_AES_CBC_PAD_KEY_WRAPPING_H
+#define ZORVEL_TOKEN_CORE_EMULATIONS_AES_CBC_PAD_KEY_WRAPPING_H
 
 #include "operations/emulation.h"
 

@@ -5,9 +5,9 @@
 #include "emulations/symmetric_emulations.h"
 
 #include "building_blocks/block_ciphers.h"
-#include "conventions/camellia_keys.h"
-#include "building_blocks/oaep_encoding.h"
+#include "building_blocks/secret_bytes.h"
 #include "building_blocks/software_key.h"
+#include "conventions/camellia_keys.h"
 
 #include <openssl/err.h>
 

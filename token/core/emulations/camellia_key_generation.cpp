@@ -1,6 +1,6 @@
 #include "emulations/camellia_key_generation.h"
 
-#include "building_blocks/oaep_encoding.h"
+#include "building_blocks/secret_bytes.h"
 #include "conventions/camellia_keys.h"
 #include "operations/forwarded_operation.h"
 

@@ -5,9 +5,9 @@
 #include "emulations/symmetric_emulations.h"
 
 #include "building_blocks/block_ciphers.h"
-#include "conventions/camellia_keys.h"
-#include "building_blocks/oaep_encoding.h"
+#include "building_blocks/secret_bytes.h"
 #include "building_blocks/software_key.h"
+#include "conventions/camellia_keys.h"
 
 #include <openssl/crypto.h>
 
@@ -44,6 +44,8 @@ class CbcMac : public ActiveOperation {
     return deliver(mac.data(), kMacLength, output);
   }
   CK_RV verify(Input data, Input signature) override {
+    // Refused before the data is taken in: the operation goes on as it was.
+    if (signature.data == nullptr) return CKR_ARGUMENTS_BAD;
     const CK_RV rv = absorb(data);
     return rv != CKR_OK ? rv : verifyFinal(signature);
   }

@@ -1,6 +1,6 @@
 #include "emulations/ecdh_kdf.h"
 
-#include "building_blocks/oaep_encoding.h"
+#include "building_blocks/secret_bytes.h"
 #include "building_blocks/secret_key_value.h"
 
 #include <openssl/evp.h>

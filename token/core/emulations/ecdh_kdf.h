@@ -11,8 +11,8 @@
 // The new key's length is the fixed length of a DES key type, else the template's
 // CKA_VALUE_LEN, which for an AES key must be 16, 24 or 32 bytes, as the module's own
 // derivation requires; a DES key is given odd parity, as the module gives it.
-#ifndef ZORVEL_TOKEN_CORE_ECDH_KDF_H
-#define ZORVEL_TOKEN_CORE_ECDH_KDF_H
+#ifndef ZORVEL_TOKEN_CORE_EMULATIONS_ECDH_KDF_H
+#define ZORVEL_TOKEN_CORE_EMULATIONS_ECDH_KDF_H
 
 #include "operations/emulation.h"
 #include "pkcs11.h"

@@ -6,7 +6,7 @@
 #include "emulations/symmetric_emulations.h"
 
 #include "building_blocks/block_ciphers.h"
-#include "building_blocks/oaep_encoding.h"
+#include "building_blocks/secret_bytes.h"
 #include "building_blocks/software_key.h"
 
 #include <openssl/crypto.h>
@@ -47,6 +47,8 @@ class Gmac : public ActiveOperation {
     return deliver(tag.data(), tagLength_, output);
   }
   CK_RV verify(Input data, Input signature) override {
+    // Refused before the data is taken in: the operation goes on as it was.
+    if (signature.data == nullptr) return CKR_ARGUMENTS_BAD;
     const CK_RV rv = update(data, Output{nullptr, nullptr});
     return rv != CKR_OK ? rv : verifyFinal(signature);
   }

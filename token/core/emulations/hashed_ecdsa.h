@@ -5,8 +5,8 @@
 // judges the key and refuses a second operation on the session meanwhile; C_Sign,
 // C_SignFinal, C_Verify and C_VerifyFinal make the one raw call that completes it, and a
 // length query or a too small buffer leaves both active. Single-part and multi-part.
-#ifndef ZORVEL_TOKEN_CORE_HASHED_ECDSA_H
-#define ZORVEL_TOKEN_CORE_HASHED_ECDSA_H
+#ifndef ZORVEL_TOKEN_CORE_EMULATIONS_HASHED_ECDSA_H
+#define ZORVEL_TOKEN_CORE_EMULATIONS_HASHED_ECDSA_H
 
 #include "operations/emulation.h"
 #include "pkcs11.h"

@@ -11,8 +11,8 @@
 // its Init to the call that ends it, so that the backend still judges the key, the
 // session and the operations that may start meanwhile; the operation object keeps the
 // OAEP parameters beside it.
-#ifndef ZORVEL_TOKEN_CORE_OAEP_EMULATION_H
-#define ZORVEL_TOKEN_CORE_OAEP_EMULATION_H
+#ifndef ZORVEL_TOKEN_CORE_EMULATIONS_OAEP_EMULATION_H
+#define ZORVEL_TOKEN_CORE_EMULATIONS_OAEP_EMULATION_H
 
 #include "operations/emulation.h"
 

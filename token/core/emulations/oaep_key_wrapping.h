@@ -5,8 +5,8 @@
 //                 encoded and encrypted with the public key's modulus and exponent
 //   C_UnwrapKey   raw decryption by the backend on a session of its own, decoding, and
 //                 C_CreateObject of the caller's template with CKA_VALUE
-#ifndef ZORVEL_TOKEN_CORE_OAEP_KEY_WRAPPING_H
-#define ZORVEL_TOKEN_CORE_OAEP_KEY_WRAPPING_H
+#ifndef ZORVEL_TOKEN_CORE_EMULATIONS_OAEP_KEY_WRAPPING_H
+#define ZORVEL_TOKEN_CORE_EMULATIONS_OAEP_KEY_WRAPPING_H
 
 #include "operations/emulation.h"
 

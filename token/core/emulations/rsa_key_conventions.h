@@ -9,8 +9,8 @@
 //
 // The module's operation stays active from the Init to the C_Encrypt or C_Decrypt that
 // completes it; both are single-part.
-#ifndef ZORVEL_TOKEN_CORE_RSA_KEY_CONVENTIONS_H
-#define ZORVEL_TOKEN_CORE_RSA_KEY_CONVENTIONS_H
+#ifndef ZORVEL_TOKEN_CORE_EMULATIONS_RSA_KEY_CONVENTIONS_H
+#define ZORVEL_TOKEN_CORE_EMULATIONS_RSA_KEY_CONVENTIONS_H
 
 #include "operations/emulation.h"
 

@@ -1,7 +1,7 @@
 // The symmetric emulations, rows of the table in emulation_table.cpp (emulation.h): the
 // mechanisms the stand-in adds, carried out in software with OpenSSL.
-#ifndef ZORVEL_TOKEN_CORE_SYMMETRIC_EMULATIONS_H
-#define ZORVEL_TOKEN_CORE_SYMMETRIC_EMULATIONS_H
+#ifndef ZORVEL_TOKEN_CORE_EMULATIONS_SYMMETRIC_EMULATIONS_H
+#define ZORVEL_TOKEN_CORE_EMULATIONS_SYMMETRIC_EMULATIONS_H
 
 #include "operations/emulation.h"
 

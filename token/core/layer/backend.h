@@ -1,6 +1,6 @@
 // The PKCS#11 module the stand-in forwards to, loaded into the core's namespace.
-#ifndef ZORVEL_TOKEN_CORE_BACKEND_H
-#define ZORVEL_TOKEN_CORE_BACKEND_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_BACKEND_H
+#define ZORVEL_TOKEN_CORE_LAYER_BACKEND_H
 
 #include "pkcs11.h"
 

@@ -1,6 +1,6 @@
 // What the first arguments of each standard function name, for the generic entry.
-#ifndef ZORVEL_TOKEN_CORE_CALL_KINDS_H
-#define ZORVEL_TOKEN_CORE_CALL_KINDS_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_CALL_KINDS_H
+#define ZORVEL_TOKEN_CORE_LAYER_CALL_KINDS_H
 
 #include "pkcs11.h"
 

@@ -1,13 +1,13 @@
 // The process-wide state of the stand-in and the guards every call takes.
-#ifndef ZORVEL_TOKEN_CORE_LIBRARY_H
-#define ZORVEL_TOKEN_CORE_LIBRARY_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_LIBRARY_H
+#define ZORVEL_TOKEN_CORE_LAYER_LIBRARY_H
 
 #include "layer/backend.h"
-#include "support/faults.h"
 #include "layer/provoked_failure.h"
 #include "layer/session_registry.h"
-#include "support/settings.h"
 #include "layer/slot_map.h"
+#include "support/faults.h"
+#include "support/settings.h"
 
 #include <atomic>
 #include <mutex>

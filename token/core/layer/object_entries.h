@@ -2,8 +2,8 @@
 // each runs the prologue (entry_prologue.h) on its session and passes its templates
 // through the translations (template_translation.h) on their way to the backend, and
 // C_GetAttributeValue reads through them.
-#ifndef ZORVEL_TOKEN_CORE_OBJECT_ENTRIES_H
-#define ZORVEL_TOKEN_CORE_OBJECT_ENTRIES_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_OBJECT_ENTRIES_H
+#define ZORVEL_TOKEN_CORE_LAYER_OBJECT_ENTRIES_H
 
 #include "conventions/template_translation.h"
 #include "layer/forwarding.h"

@@ -2,8 +2,8 @@
 // its session, translates the mechanism and the templates (template_translation.h), and
 // hands the call to the emulation layer (emulation_layer.h) as the one exchange with the
 // backend.
-#ifndef ZORVEL_TOKEN_CORE_OPERATION_ENTRIES_H
-#define ZORVEL_TOKEN_CORE_OPERATION_ENTRIES_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_OPERATION_ENTRIES_H
+#define ZORVEL_TOKEN_CORE_LAYER_OPERATION_ENTRIES_H
 
 #include "conventions/template_translation.h"
 #include "layer/forwarding.h"

@@ -1,6 +1,6 @@
 // A failure of the next exchange with the HSM, armed on request.
-#ifndef ZORVEL_TOKEN_CORE_PROVOKED_FAILURE_H
-#define ZORVEL_TOKEN_CORE_PROVOKED_FAILURE_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_PROVOKED_FAILURE_H
+#define ZORVEL_TOKEN_CORE_LAYER_PROVOKED_FAILURE_H
 
 #include "pkcs11.h"
 

@@ -1,8 +1,8 @@
 // The sessions opened through the stand-in, each with the lock that serialises calls
 // on it (the backend must not be driven by two threads in one session) and its active
 // operation. Removing a session ends its operation.
-#ifndef ZORVEL_TOKEN_CORE_SESSION_REGISTRY_H
-#define ZORVEL_TOKEN_CORE_SESSION_REGISTRY_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_SESSION_REGISTRY_H
+#define ZORVEL_TOKEN_CORE_LAYER_SESSION_REGISTRY_H
 
 #include "operations/operation_slot.h"
 #include "pkcs11.h"

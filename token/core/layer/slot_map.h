@@ -1,8 +1,8 @@
 // The slots the stand-in shows: those of the backend that hold an initialised token,
 // numbered 0..n-1 in the backend's order. A token that appears later gets the next
 // number, so numbers stay put while the library is initialised.
-#ifndef ZORVEL_TOKEN_CORE_SLOT_MAP_H
-#define ZORVEL_TOKEN_CORE_SLOT_MAP_H
+#ifndef ZORVEL_TOKEN_CORE_LAYER_SLOT_MAP_H
+#define ZORVEL_TOKEN_CORE_LAYER_SLOT_MAP_H
 
 #include "pkcs11.h"
 

@@ -12,8 +12,8 @@
 // (never a global), the session, the mechanism as the module takes it (translated, see
 // mechanism_translation.h) and the key. Its calls to the module are its own business;
 // the layer counts the caller's call as the one exchange.
-#ifndef ZORVEL_TOKEN_CORE_EMULATION_H
-#define ZORVEL_TOKEN_CORE_EMULATION_H
+#ifndef ZORVEL_TOKEN_CORE_OPERATIONS_EMULATION_H
+#define ZORVEL_TOKEN_CORE_OPERATIONS_EMULATION_H
 
 #include "operations/operation.h"
 #include "pkcs11.h"

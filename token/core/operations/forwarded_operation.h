@@ -1,7 +1,7 @@
 // The module's own operations, seen through the interface of the emulated ones: the
 // emulation layer forwards every call that no emulation claims through it.
-#ifndef ZORVEL_TOKEN_CORE_FORWARDED_OPERATION_H
-#define ZORVEL_TOKEN_CORE_FORWARDED_OPERATION_H
+#ifndef ZORVEL_TOKEN_CORE_OPERATIONS_FORWARDED_OPERATION_H
+#define ZORVEL_TOKEN_CORE_OPERATIONS_FORWARDED_OPERATION_H
 
 #include "operations/operation.h"
 #include "pkcs11.h"

@@ -1,7 +1,7 @@
-// An operation as the emulation layer (emulation.h) runs it: the caller's buffers, the
+// An operation as the emulation layer (emulation_layer.h) runs it: the caller's buffers, the
 // active-operation object of a session, and the rule that says whether a call ended it.
-#ifndef ZORVEL_TOKEN_CORE_OPERATION_H
-#define ZORVEL_TOKEN_CORE_OPERATION_H
+#ifndef ZORVEL_TOKEN_CORE_OPERATIONS_OPERATION_H
+#define ZORVEL_TOKEN_CORE_OPERATIONS_OPERATION_H
 
 #include "pkcs11.h"
 
@@ -77,7 +77,9 @@ bool refusesSinglePartAfterParts(Family family);
 // layer calls the member that matches the caller's call, only while the operation is
 // active and only for the family it was started for, and ends it as operationGoesOn
 // says: on completion, on error, and when the session, every session of its slot or the
-// library ends. A member that the mechanism lacks answers CKR_FUNCTION_NOT_SUPPORTED.
+// library ends. A member that the mechanism lacks answers CKR_FUNCTION_NOT_SUPPORTED. An
+// answer that keeps the operation (CKR_BUFFER_TOO_SMALL, CKR_ARGUMENTS_BAD) comes before
+// the member changes anything, so that the caller can make the call again.
 class ActiveOperation {
  public:
   virtual ~ActiveOperation() = default;

@@ -5,8 +5,8 @@
 //
 // Every fault is one entry of kFaults (faults.cpp) and one hook below, which the code
 // calls at the point where the fault acts and which does nothing while it is off.
-#ifndef ZORVEL_TOKEN_CORE_FAULTS_H
-#define ZORVEL_TOKEN_CORE_FAULTS_H
+#ifndef ZORVEL_TOKEN_CORE_SUPPORT_FAULTS_H
+#define ZORVEL_TOKEN_CORE_SUPPORT_FAULTS_H
 
 #include "pkcs11.h"
 

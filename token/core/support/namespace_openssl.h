@@ -1,6 +1,6 @@
 // The OpenSSL of the core's namespace (the backend's libcrypto, which the core shares).
-#ifndef ZORVEL_TOKEN_CORE_NAMESPACE_OPENSSL_H
-#define ZORVEL_TOKEN_CORE_NAMESPACE_OPENSSL_H
+#ifndef ZORVEL_TOKEN_CORE_SUPPORT_NAMESPACE_OPENSSL_H
+#define ZORVEL_TOKEN_CORE_SUPPORT_NAMESPACE_OPENSSL_H
 
 namespace zorvel::core {
 

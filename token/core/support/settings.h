@@ -1,6 +1,6 @@
 // The stand-in's own settings, read from the environment at each initialisation.
-#ifndef ZORVEL_TOKEN_CORE_SETTINGS_H
-#define ZORVEL_TOKEN_CORE_SETTINGS_H
+#ifndef ZORVEL_TOKEN_CORE_SUPPORT_SETTINGS_H
+#define ZORVEL_TOKEN_CORE_SUPPORT_SETTINGS_H
 
 #include "pkcs11.h"
 

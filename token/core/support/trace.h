@@ -7,8 +7,8 @@
 // Handles, slots, mechanism types, flags and lengths are shown (a length or handle the
 // call returns as its value after the call), and a buffer only when it is null (a length
 // query); data, templates, PINs and key material never.
-#ifndef ZORVEL_TOKEN_CORE_TRACE_H
-#define ZORVEL_TOKEN_CORE_TRACE_H
+#ifndef ZORVEL_TOKEN_CORE_SUPPORT_TRACE_H
+#define ZORVEL_TOKEN_CORE_SUPPORT_TRACE_H
 
 #include "pkcs11.h"
 
