@@ -1,6 +1,7 @@
 // The process context (one session, opened and logged in as the user at the first
 // operation that needs the token, shared by every thread) and the engine lock that
 // guards its creation and release.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,27 +59,34 @@ int zorvel_prepare_library(void)
     return zorvel_load_library();
 }
 
-// "0, 1, 2": the slots the token library lists (the first 32), or why it lists none.
+// "0, 1, 2": the slots the token library lists (as many as the text holds), or why it
+// lists none. The list is asked for its length first: a token that answers
+// CKR_BUFFER_TOO_SMALL leaves the buffer as it was.
 void zorvel_list_slots(char *text, size_t size)
 {
-    CK_SLOT_ID slots[32];
-    CK_ULONG count = sizeof slots / sizeof slots[0];
+    CK_FUNCTION_LIST_PTR f = zorvel_p11.pFunctionList;
+    CK_SLOT_ID *slots = nullptr;
+    CK_ULONG count = 0;
     CK_RV rv = CKR_FUNCTION_NOT_SUPPORTED;
-    if (zorvel_p11.pFunctionList->C_GetSlotList != nullptr) {
+    if (f->C_GetSlotList != nullptr) {
         zorvel_token_enter();
-        rv = zorvel_p11.pFunctionList->C_GetSlotList(CK_FALSE, slots, &count);
+        rv = f->C_GetSlotList(CK_FALSE, nullptr, &count);
+        if (rv == CKR_OK && count > 0) {
+            slots = count <= SIZE_MAX / sizeof *slots
+                        ? static_cast<CK_SLOT_ID *>(OPENSSL_malloc(count * sizeof *slots))
+                        : nullptr;
+            rv = slots != nullptr ? f->C_GetSlotList(CK_FALSE, slots, &count) : CKR_HOST_MEMORY;
+        }
         zorvel_token_leave();
     }
-    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL) {
+    if (rv != CKR_OK) {
         std::snprintf(text, size, "(the list failed: %s)", zorvel_rv_in_words(rv).text);
-        return;
+    } else {
+        size_t used = std::snprintf(text, size, "%s", count == 0 ? "none" : "");
+        for (CK_ULONG i = 0; i < count && used < size; ++i)
+            used += std::snprintf(text + used, size - used, "%s%lu", i > 0 ? ", " : "", slots[i]);
     }
-    const CK_ULONG listed = rv == CKR_OK ? count : sizeof slots / sizeof slots[0];
-    size_t used = std::snprintf(text, size, "%s", listed == 0 ? "none" : "");
-    for (CK_ULONG i = 0; i < listed && used < size; ++i)
-        used += std::snprintf(text + used, size - used, "%s%lu", i > 0 ? ", " : "", slots[i]);
-    if (rv == CKR_BUFFER_TOO_SMALL && used < size)
-        std::snprintf(text + used, size - used, ", ...");
+    OPENSSL_free(slots);
 }
 
 // The configured slot is not one the token library has: names it and the ones it has.

@@ -20,9 +20,8 @@ pthread_rwlock_t token_lock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 int engine_lock_held = 0;
 bool installed = false;
 
-// The process id, kept by the child's fork handler once the handlers are installed:
-// getpid is a system call, and every operation asks whether the context is this
-// process's.
+// The process id once the handlers are installed, kept by the child's handler: getpid is
+// a system call, and every operation asks whether the context is this process's.
 std::atomic<pid_t> process_id{0};
 
 // Token calls under way in this thread. A token library that forks inside one of its
@@ -67,8 +66,7 @@ extern "C" void zorvel_after_fork_parent(void)
 // before the child's first operation included).
 extern "C" void zorvel_after_fork_child(void)
 {
-    if (installed)
-        process_id = getpid();
+    process_id = getpid();
     if (forked_inside_token_call)
         return;
     zorvel_log_after_fork(1);

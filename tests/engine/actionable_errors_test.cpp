@@ -2,6 +2,7 @@
 // report: a refused PIN, a slot the library does not have, a library that cannot be
 // loaded or initialised, a trace level outside 0..7. Each goes to standard error and to
 // syslog, and no line, on either or in the error queue, shows the PIN.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ struct actionable_case {
 const std::string config_file = config_path(config_place::first);
 const std::string fake = ZORVEL_FAKE_TOKEN;
 
+// "0, 1, ..., n - 1", as the line lists the fake library's slots.
+std::string slots_up_to(int n)
+{
+    std::string list;
+    for (int i = 0; i < n; ++i)
+        list += (i > 0 ? ", " : "") + std::to_string(i);
+    return list;
+}
+
 void trace_level(config &cfg, const char *level)
 {
     cfg.openssl_extra = "enableTrcLvl = true;";
@@ -50,6 +60,15 @@ const actionable_case cases[] = {
      },
      until::context, "eZorvel: slot 7 is not a slot of the token library " + fake + "; its slots: 0, 1\n",
      "slot 7 is not a slot of the token library " + fake + "; its slots: 0, 1"},
+    {"absent slot among many",
+     [](config &cfg) {
+         cfg.slot_id = "99";
+         setenv("ZORVEL_FAKE_SLOTS", "40", 1);
+         fake_answer("C_OpenSession", CKR_SLOT_ID_INVALID);
+     },
+     until::context,
+     "eZorvel: slot 99 is not a slot of the token library " + fake + "; its slots: " + slots_up_to(40) + "\n",
+     "slot 99 is not a slot of the token library " + fake + "; its slots: " + slots_up_to(40)},
     {"unloadable library", [](config &cfg) { cfg.lib = quoted("./no-such-library.so"); }, until::init,
      "eZorvel: the token library ./no-such-library.so cannot be loaded: ./no-such-library.so: cannot open shared "
      "object file: No such file or directory\n",

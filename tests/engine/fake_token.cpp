@@ -3,6 +3,7 @@
 // slot), journals every call but C_GetSlotList with the caller's process id,
 // and answers with a value taken from the environment when one is set there:
 //   ZORVEL_FAKE_JOURNAL     file the calls are appended to, one line each
+//   ZORVEL_FAKE_SLOTS       how many slots it lists (0, 1, ...) in place of two
 //   ZORVEL_FAKE_RV_<name>   return value of <name> (C_Login, C_Initialize, ...), hex
 //   ZORVEL_FAKE_NO_LIST     "vendor" or "standard": that entry point answers CKR_OK
 //                           but hands out no list
@@ -104,16 +105,17 @@ CK_RV fake_logout(CK_SESSION_HANDLE session)
     return answer("C_Logout");
 }
 
+// Slots 0 to n - 1; a list too short for them is left as it was, as PKCS#11 allows.
 CK_RV fake_get_slot_list(CK_BBOOL, CK_SLOT_ID_PTR slots, CK_ULONG_PTR count)
 {
-    const CK_SLOT_ID listed[] = {0, 1};
-    const CK_ULONG n = sizeof listed / sizeof listed[0];
+    const char *listed = std::getenv("ZORVEL_FAKE_SLOTS");
+    const CK_ULONG n = listed != nullptr ? std::strtoul(listed, nullptr, 10) : 2;
     if (slots != nullptr && *count < n) {
         *count = n;
         return CKR_BUFFER_TOO_SMALL;
     }
     for (CK_ULONG i = 0; slots != nullptr && i < n; ++i)
-        slots[i] = listed[i];
+        slots[i] = i;
     *count = n;
     return CKR_OK;
 }

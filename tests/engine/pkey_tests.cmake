@@ -6,6 +6,11 @@ add_executable(engine_pkey_params_test pkey_params_test.cpp)
 target_link_libraries(engine_pkey_params_test PRIVATE ezorvel_pkey_params GTest::gtest_main)
 zorvel_add_test(NAME engine_pkey_params COMMAND $<TARGET_FILE:engine_pkey_params_test> VALGRIND)
 
+# The bytes a running digest keeps, with the engine lock counted by the test: no token.
+add_executable(engine_fed_bytes_test fed_bytes_test.cpp)
+target_link_libraries(engine_fed_bytes_test PRIVATE ezorvel_fed_bytes GTest::gtest_main)
+zorvel_add_test(NAME engine_fed_bytes COMMAND $<TARGET_FILE:engine_fed_bytes_test> VALGRIND)
+
 # pkey_engine_test(<name> <source>...): a gtest program against the engine and the stand-in.
 function(pkey_engine_test name)
   add_executable(${name} ${ARGN})
