@@ -6,6 +6,8 @@
 #                 application's there)
 #   build-ubsan/  UBSan, the tests against the stand-in token (label "standin"), the
 #                 stand-in in its namespace
+#   build-release/ a Release build (-O3) of everything, built only, so that its warnings
+#                 fail the run as the other trees' do
 # The three trees build side by side, then their tests run side by side, so that every
 # core stays busy. Extra arguments go to every ctest run (for example -R NAME).
 set -uo pipefail
@@ -14,15 +16,17 @@ root="$(cd "$here/.." && pwd)"
 "$here/install-deps.sh" || exit 1
 
 jobs="$(nproc)"
-kinds=(none asan ubsan)
-declare -A tree=([none]="$root/build" [asan]="$root/build-asan" [ubsan]="$root/build-ubsan")
+kinds=(none asan ubsan release)
+tested=(none asan ubsan)
+declare -A tree=([none]="$root/build" [asan]="$root/build-asan" [ubsan]="$root/build-ubsan"
+                 [release]="$root/build-release")
 extra=("$@")
 
-# Runs one function per tree at once and waits for all; the status of each goes to
-# $tree/<step>.status.
-in_every_tree() {
-  local step="$1" kind
-  for kind in "${kinds[@]}"; do
+# Runs one function in each of the given trees at once and waits for all; the status of
+# each goes to $tree/<step>.status.
+in_trees() {
+  local step="$1" kind; shift
+  for kind in "$@"; do
     mkdir -p "${tree[$kind]}"
     ( "$step" "$kind"; echo $? >"${tree[$kind]}/$step.status" ) &
   done
@@ -37,7 +41,7 @@ run_tests() {
 
 start=$SECONDS
 echo "=== build: ${kinds[*]}"
-in_every_tree build
+in_trees build "${kinds[@]}"
 status=0
 for kind in "${kinds[@]}"; do
   if ! succeeded "$kind" build; then
@@ -49,10 +53,10 @@ done
 echo "=== built in $((SECONDS - start)) s"
 [ $status -eq 0 ] || { echo; echo "total: 0 passed, 0 failed (a build failed)"; exit 1; }
 
-echo "=== test: ${kinds[*]}"
-in_every_tree run_tests
+echo "=== test: ${tested[*]}"
+in_trees run_tests "${tested[@]}"
 passed=0 failed=0 skipped=0
-for kind in "${kinds[@]}"; do
+for kind in "${tested[@]}"; do
   log="${tree[$kind]}/ctest.log"
   echo "=== $kind: test"
   cat "$log"
