@@ -8,7 +8,7 @@
 #                 stand-in in its namespace
 #   build-release/ a Release build (-O3) of everything, built only, so that its warnings
 #                 fail the run as the other trees' do
-# The three trees build side by side, then their tests run side by side, so that every
+# The four trees build side by side, then the tests of the first three run side by side, so that every
 # core stays busy. Extra arguments go to every ctest run (for example -R NAME).
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
