@@ -341,22 +341,27 @@ TEST_F(SharedRoutines, CleanupPartitionStopsOnAFailingSearch)
     EXPECT_EQ(std::vector<std::string>{"C_FindObjectsInit"}, Fake().calls);
 }
 
-// A token that keeps finding objects it does not destroy: the cleanup ends at the second
-// batch in a row of which no destroy succeeds, or at a batch whose handles were all tried
-// before, records why, and still closes the search and returns that answer.
+// A token that keeps finding objects within one search: the cleanup ends at the first
+// handle it returns a second time, records which, and still closes the search and returns
+// that answer. Whether the destroys succeed does not matter.
 TEST_F(SharedRoutines, CleanupPartitionEndsWhenTheTokenKeepsFindingWhatItDoesNotDestroy)
 {
     const struct {
         const char* token;
         std::vector<std::vector<CK_OBJECT_HANDLE>> batches; // found by the searches in turn, the last again and again
         bool destroys;                                       // C_DestroyObject answers CKR_OK
-        std::size_t searches, destroyCalls, lastBatch;
+        std::size_t searches, destroyCalls;
+        const char* repeated;
     } rows[] = {
-        {"the same handles, destroys refused", {{1, 2, 3}}, false, 2, 3, 3},
-        {"new handles each time, destroys refused", {{1, 2}, {3, 4, 5}, {6}}, false, 2, 5, 3},
-        {"the same handles, destroys answered CKR_OK", {{1, 2, 3}}, true, 2, 3, 3},
-        {"two batches by turns, destroys answered CKR_OK", {{1, 2}, {3, 4}, {1, 2}}, true, 3, 4, 2},
-        {"some handles new, destroys answered CKR_OK", {{1, 2}, {2, 3}, {3}}, true, 3, 4, 1},
+        {"the same handles, destroys refused", {{1, 2, 3}}, false, 2, 3, "0x1"},
+        {"new handles each time, destroys refused", {{1, 2}, {3, 4, 5}, {6}}, false, 4, 6, "0x6"},
+        {"the same handles, destroys answered CKR_OK", {{1, 2, 3}}, true, 2, 3, "0x1"},
+        {"two batches by turns, destroys answered CKR_OK", {{1, 2}, {3, 4}, {1, 2}}, true, 3, 4, "0x1"},
+        {"some handles new, destroys answered CKR_OK", {{1, 2}, {2, 3}, {3}}, true, 2, 2, "0x2"},
+        {"a handle twice in one batch", {{0xAB, 0xCD, 0xAB, 0xEF}}, true, 1, 2, "0xAB"},
+        // The stand-in's undeletable-objects fault: each batch ends in the same handles.
+        {"the same handles after a real object", {{5, 0x7FFF0000, 0x7FFF0001}, {0x7FFF0000, 0x7FFF0001}},
+         false, 2, 3, "0x7FFF0000"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.token);
@@ -376,13 +381,43 @@ TEST_F(SharedRoutines, CleanupPartitionEndsWhenTheTokenKeepsFindingWhatItDoesNot
         EXPECT_EQ(CKR_SESSION_CLOSED, rv);
         ASSERT_EQ(1U, failures.size());
         EXPECT_FALSE(failures[0].fatal);
-        const std::string named = "the token keeps returning " + std::to_string(row.lastBatch) +
-                                  " objects that cannot be destroyed";
+        const std::string named = std::string("the token keeps returning the same objects: handle ") +
+                                  row.repeated + " came twice in one search";
         EXPECT_NE(std::string::npos, failures[0].message.find(named)) << failures[0].message;
         EXPECT_EQ(row.searches, searches);
         EXPECT_EQ(row.destroyCalls, Fake().CallCount("C_DestroyObject"));
         EXPECT_EQ(1U, Fake().CallCount("C_FindObjectsFinal"));
     }
+}
+
+// A search that never ends, with a new handle each time: the cleanup gives up far above
+// any real partition, records why and closes the search.
+TEST_F(SharedRoutines, CleanupPartitionEndsASearchThatDoesNotEnd)
+{
+    CK_OBJECT_HANDLE next = 1;
+    std::size_t searches = 0;
+    Fake().C_FindObjects = [&](CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max, CK_ULONG_PTR count) {
+        ++searches;
+        for (CK_ULONG i = 0; i < max; ++i)
+            handles[i] = next++;
+        *count = max;
+        return CKR_OK;
+    };
+    std::size_t destroys = 0;
+    Fake().C_DestroyObject = [&destroys](CK_SESSION_HANDLE, CK_OBJECT_HANDLE) {
+        ++destroys;
+        return CKR_OK;
+    };
+    CK_RV rv = CKR_GENERAL_ERROR;
+    const auto failures = RecordFailures([&] { rv = P11::CleanupPartition(); });
+    EXPECT_EQ(CKR_OK, rv);
+    ASSERT_EQ(1U, failures.size());
+    EXPECT_NE(std::string::npos,
+              failures[0].message.find("the token keeps returning objects: its search did not end after 1000000 handles"))
+        << failures[0].message;
+    EXPECT_EQ(10001u, searches);
+    EXPECT_EQ(1000100u, destroys);
+    EXPECT_EQ(1U, Fake().CallCount("C_FindObjectsFinal"));
 }
 
 // Objects that may not be destroyed, found once as a standard token finds them: the
@@ -395,6 +430,29 @@ TEST_F(SharedRoutines, CleanupPartitionLeavesWhatMayNotBeDestroyedWithoutAFailur
     EXPECT_TRUE(RecordFailures([] { EXPECT_EQ(CKR_OK, P11::CleanupPartition()); }).empty());
     EXPECT_EQ((std::vector<CK_ULONG>{3, 0}), batches);
     EXPECT_EQ(3u, Fake().CallCount("C_DestroyObject"));
+}
+
+// More objects that may not be destroyed than one batch holds, so that batch after batch
+// none is destroyed: still no failure, and the search ends at the empty batch.
+TEST_F(SharedRoutines, CleanupPartitionLeavesManyObjectsThatMayNotBeDestroyedWithoutAFailure)
+{
+    const struct {
+        CK_ULONG objects;
+        std::vector<CK_ULONG> batches;
+    } rows[] = {
+        {101, {100, 1, 0}},
+        {250, {100, 100, 50, 0}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.objects);
+        ResetFakeToken();
+        std::vector<CK_ULONG> batches;
+        ObjectsOnToken(row.objects, batches);
+        Fake().C_DestroyObject = Answer{CKR_ACTION_PROHIBITED};
+        EXPECT_TRUE(RecordFailures([] { EXPECT_EQ(CKR_OK, P11::CleanupPartition()); }).empty());
+        EXPECT_EQ(row.batches, batches);
+        EXPECT_EQ(row.objects, Fake().CallCount("C_DestroyObject"));
+    }
 }
 
 TEST_F(SharedRoutines, DigestDataReturnsOkAndRecordsARefusedMechanism)
