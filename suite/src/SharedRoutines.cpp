@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <set>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -61,6 +64,15 @@ struct MallocFree {
     void operator()(void* p) const { std::free(p); }
 };
 
+// One line on standard error for a data file that cannot be read, once per path: many
+// tests read the file, and each fails at its own check.
+void ReportUnreadableDataFile(const char* path, const std::string& reason)
+{
+    static std::set<std::string> reported;
+    if (reported.insert(path).second)
+        std::fprintf(stderr, "p11suite: cannot read the data file %s: %s\n", path, reason.c_str());
+}
+
 } // namespace
 
 CK_RV ReadBinaryFile(CK_BYTE_PTR* ppData, CK_ULONG* pulDataLength, const char* path)
@@ -68,34 +80,50 @@ CK_RV ReadBinaryFile(CK_BYTE_PTR* ppData, CK_ULONG* pulDataLength, const char* p
     if (path == nullptr)
         return CKR_DATA_INVALID;
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        ReportUnreadableDataFile(path, std::strerror(errno));
         return CKR_DATA_INVALID;
+    }
 
     CK_RV rv = CKR_DATA_INVALID;
+    std::string reason;
     struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    if (fstat(fd, &status) != 0)
+        reason = std::strerror(errno);
+    else if (S_ISDIR(status.st_mode))
+        reason = std::strerror(EISDIR);
+    else if (!S_ISREG(status.st_mode))
+        reason = "not a regular file";
+    else if (status.st_size == 0)
+        reason = "the file is empty";
+    else {
         const size_t size = static_cast<size_t>(status.st_size);
         std::unique_ptr<CK_BYTE[]> data(new (std::nothrow) CK_BYTE[size]);
+        if (!data)
+            reason = std::strerror(ENOMEM);
         // Read until the size is filled or the file ends; a file that shrank reports what
         // was actually read.
         size_t filled = 0;
-        bool failed = !data;
-        while (!failed && filled < size) {
+        while (reason.empty() && filled < size) {
             const ssize_t count = read(fd, data.get() + filled, size - filled);
             if (count > 0)
                 filled += static_cast<size_t>(count);
             else if (count == 0)
                 break;
             else if (errno != EINTR)
-                failed = true;
+                reason = std::strerror(errno);
         }
-        if (!failed && filled > 0) {
+        if (reason.empty() && filled == 0)
+            reason = "the file is empty";
+        if (reason.empty()) {
             *ppData = data.release();
             *pulDataLength = filled;
             rv = CKR_OK;
         }
     }
     close(fd);
+    if (rv != CKR_OK)
+        ReportUnreadableDataFile(path, reason);
     return rv;
 }
 

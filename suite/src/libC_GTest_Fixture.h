@@ -103,7 +103,9 @@ constexpr CK_ULONG CHUNK_SIZE = 0x4000;
 
 // Reads the data file whole into a new[] buffer that the caller releases with delete[].
 // CKR_DATA_INVALID, and no buffer, for no path or a file that is missing, unreadable,
-// not a regular file or empty.
+// not a regular file or empty; for a path, the first such failure on it also prints one
+// line on standard error that names the path and the reason (the system's, e.g. "No such
+// file or directory").
 CK_RV ReadBinaryFile(CK_BYTE_PTR* ppData, CK_ULONG* pulDataLength, const char* path);
 
 class libC_GTest_P11 : public testing::Test {

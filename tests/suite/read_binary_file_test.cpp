@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -65,9 +66,11 @@ protected:
 
     void TearDown() override { std::remove(m_path.c_str()); }
 
-    void Write(const std::string& content)
+    void Write(const std::string& content) { WriteTo(m_path, content); }
+
+    static void WriteTo(const std::string& path, const std::string& content)
     {
-        FILE* file = std::fopen(m_path.c_str(), "wb");
+        FILE* file = std::fopen(path.c_str(), "wb");
         ASSERT_NE(nullptr, file);
         std::fwrite(content.data(), 1, content.size(), file);
         std::fclose(file);
@@ -141,6 +144,48 @@ TEST_F(ReadBinaryFileTest, RefusesWhatIsNoDataFile)
         chmod(m_path.c_str(), 0);
         EXPECT_EQ(CKR_DATA_INVALID, Read(m_path.c_str(), content)) << "unreadable file";
     }
+}
+
+// A data file that cannot be read draws one line naming the path and the reason, however
+// often it is read (every test that needs it reads it).
+TEST_F(ReadBinaryFileTest, UnreadableFileIsNamedOnceWithTheReason)
+{
+    char directory[] = "/tmp/p11suite-read-dir-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(directory));
+    const std::string missing = std::string(directory) + "/missing.bin";
+    const std::string empty = m_path;
+    const std::string failing = std::string(directory) + "/failing.bin";
+    const std::string locked = std::string(directory) + "/locked.bin";
+    WriteTo(failing, Data(1000));
+    WriteTo(locked, "secret");
+    chmod(locked.c_str(), 0);
+
+    struct Row {
+        std::string path;
+        const char* reason;
+        size_t failAfter;
+    };
+    std::vector<Row> rows = {
+        {missing, "No such file or directory", static_cast<size_t>(-1)},
+        {directory, "Is a directory", static_cast<size_t>(-1)},
+        {empty, "the file is empty", static_cast<size_t>(-1)},
+        {failing, "Input/output error", 0},
+    };
+    if (geteuid() != 0)
+        rows.push_back({locked, "Permission denied", static_cast<size_t>(-1)});
+    for (const Row& row : rows) {
+        g_read = ReadBehaviour();
+        g_read.failAfter = row.failAfter;
+        testing::internal::CaptureStderr();
+        std::string content;
+        EXPECT_EQ(CKR_DATA_INVALID, Read(row.path.c_str(), content)) << row.path;
+        EXPECT_EQ(CKR_DATA_INVALID, Read(row.path.c_str(), content)) << row.path;
+        EXPECT_EQ("p11suite: cannot read the data file " + row.path + ": " + row.reason + "\n",
+                  testing::internal::GetCapturedStderr());
+    }
+    std::remove(failing.c_str());
+    std::remove(locked.c_str());
+    rmdir(directory);
 }
 
 } // namespace

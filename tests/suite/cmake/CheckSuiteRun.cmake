@@ -7,6 +7,7 @@
 #          [-DALL_FAILURES_TEXT=<regex>]]
 #         [-DNAMED_FAILURES_TEXT=<regex>]
 #         [-DEXPECT_PASSED=<n>] [-DEXPECT_FAILED=<n>] [-DMIN_FAILED=<n>] [-DFAILURE_TEXT=<regex>]
+#         [-DOUTPUT_LINES=<regex> [-DOUTPUT_LINE_COUNT=<n>]] [-DFIRST_FAILURE_OUTPUT=<regex>]
 #         -P CheckSuiteRun.cmake
 #
 # PIN_FROM_ENV   pass -p with $ZORVEL_TEST_USER_PIN (set by scripts/with-token.sh)
@@ -36,6 +37,13 @@
 # FAILURE_TEXT   every failing test's first failure message must match this
 # SKIPPED_AS_FAILED
 #                a skipped test (its case's set-up failed) counts as failed, not as a problem
+# OUTPUT_LINES   exactly OUTPUT_LINE_COUNT (default 1) lines of p11suite's output, standard
+#                output and error together, must contain a match of this regex (one that
+#                does not span lines), e.g. the token's trace lines of one call
+# FIRST_FAILURE_OUTPUT
+#                the first failure p11suite prints, from its "file:line: Failure" line to
+#                the next line that starts with "[", must match this; it also covers a
+#                suite set-up's failure, which the JSON report leaves out
 cmake_minimum_required(VERSION 3.19)
 
 if(NOT P11SUITE)
@@ -192,6 +200,34 @@ if(failed EQUAL 0 AND NOT status EQUAL 0)
 endif()
 if(failed GREATER 0 AND NOT status EQUAL 1)
   list(APPEND problems "${failed} tests failed but the exit status is ${status}")
+endif()
+
+if(DEFINED OUTPUT_LINES)
+  if(NOT DEFINED OUTPUT_LINE_COUNT)
+    set(OUTPUT_LINE_COUNT 1)
+  endif()
+  # Each matching line becomes one marker character, and the markers are counted.
+  string(ASCII 1 marker)
+  string(REGEX REPLACE "[^\n]*(${OUTPUT_LINES})[^\n]*" "${marker}" marked "${output}")
+  string(REGEX REPLACE "[^${marker}]+" "" marks "${marked}")
+  string(LENGTH "${marks}" lines)
+  if(NOT lines EQUAL OUTPUT_LINE_COUNT)
+    list(APPEND problems "${lines} output lines match '${OUTPUT_LINES}', expected ${OUTPUT_LINE_COUNT}")
+  endif()
+endif()
+if(DEFINED FIRST_FAILURE_OUTPUT)
+  string(REGEX MATCH "[^\n]+:[0-9]+: Failure\n" failure_line "${output}")
+  if(failure_line STREQUAL "")
+    list(APPEND problems "p11suite printed no failure, expected one matching '${FIRST_FAILURE_OUTPUT}'")
+  else()
+    string(FIND "${output}" "${failure_line}" start)
+    string(SUBSTRING "${output}" ${start} -1 first_failure)
+    string(FIND "${first_failure}" "\n[" end)
+    string(SUBSTRING "${first_failure}" 0 ${end} first_failure)
+    if(NOT first_failure MATCHES "${FIRST_FAILURE_OUTPUT}")
+      list(APPEND problems "the first failure printed does not match '${FIRST_FAILURE_OUTPUT}': ${first_failure}")
+    endif()
+  endif()
 endif()
 
 message("p11suite: ${passed} passed, ${failed} failed, exit status ${status}")
