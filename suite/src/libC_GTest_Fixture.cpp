@@ -145,7 +145,7 @@ void libC_GTest_P11::SetUpTestCase()
     ASSERT_TRUE(CKR_OK == Initialize(&initArgs));
     ASSERT_TRUE(CKR_OK == GetSlotList(CK_TRUE));
     ASSERT_TRUE(CKR_OK == OpenSession());
-    ASSERT_TRUE(CKR_OK == LogonUser());
+    ASSERT_TRUE(CKR_OK == LogonUser()) << LastLoginInWords();
     ASSERT_TRUE(CKR_OK == GetMechanismList());
 }
 
@@ -264,10 +264,7 @@ CK_RV libC_GTest_P11::OpenSession()
 
 CK_RV libC_GTest_P11::LogonUser()
 {
-    if (m_pFList == NULL_PTR)
-        return CKR_FUNCTION_REJECTED;
-    return m_pFList->C_Login(m_hSession, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(USER_PIN),
-                             USER_PIN_LEN);
+    return LoginUser(m_pFList, m_hSession);
 }
 
 CK_RV libC_GTest_P11::GetMechanismList()

@@ -15,6 +15,7 @@
 #include "CheckedFunctionList.h"
 #include "OwnedBuffers.h"
 #include "ReturnValueAssertions.h"
+#include "UserLogin.h"
 #include "pkcs11.h"
 #include "zorvel_p11.h"
 
@@ -120,7 +121,9 @@ public:
 
     // Session routines. Each returns the token's answer, or CKR_FUNCTION_REJECTED without
     // a call when there is no function list; those that need the slot under test return
-    // CKR_SLOT_ID_INVALID without a call when the slot list does not hold it.
+    // CKR_SLOT_ID_INVALID without a call when the slot list does not hold it. LogonUser
+    // logs the user in on the fixture session through LoginUser (UserLogin.h), which answers
+    // a refusal of the user PIN without a call from then on.
     static CK_RV Initialize(CK_C_INITIALIZE_ARGS_PTR args);
     static CK_RV GetSlotList(CK_BBOOL tokenPresent);
     static CK_RV OpenSession();

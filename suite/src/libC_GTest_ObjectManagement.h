@@ -467,7 +467,7 @@ TEST_F(libC_GTest_ObjectManagement, CheckROSession)
     m_pFList->C_CloseSession(m_hSession);
     CK_SESSION_HANDLE sessionRO = 0;
     m_pFList->C_OpenSession(0, CKF_SERIAL_SESSION, NULL_PTR, NULL_PTR, &sessionRO);
-    m_pFList->C_Login(sessionRO, CKU_USER, UserPin(), USER_PIN_LEN);
+    LoginUser(m_pFList, sessionRO);
 
     CK_ATTRIBUTE searchTemplate[] = {
         ULONG_ENTRY(CKA_CLASS, privateKeyClass),
@@ -484,7 +484,7 @@ TEST_F(libC_GTest_ObjectManagement, CheckROSession)
     m_pFList->C_CloseSession(sessionRO);
 
     m_pFList->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, NULL_PTR, NULL_PTR, &m_hSession);
-    m_pFList->C_Login(m_hSession, CKU_USER, UserPin(), USER_PIN_LEN);
+    LoginUser(m_pFList, m_hSession);
     foundHandle = CK_INVALID_HANDLE;
     ExpectOneFound(m_hSession, searchTemplate, 2, &foundHandle, 1, ulObjectCount);
     // The key goes in any case: through the handle found, else through its own.
@@ -498,7 +498,7 @@ TEST_F(libC_GTest_ObjectManagement, CreatePublicKeyInROSession)
     // does not matter.
     CK_SESSION_HANDLE sessionRO = 0;
     m_pFList->C_OpenSession(0, CKF_SERIAL_SESSION, NULL_PTR, NULL_PTR, &sessionRO);
-    m_pFList->C_Login(sessionRO, CKU_USER, UserPin(), USER_PIN_LEN);
+    LoginUser(m_pFList, sessionRO);
 
     // A session object may be created and destroyed in a read-only session.
     CK_OBJECT_CLASS publicKeyClass = CKO_PUBLIC_KEY;

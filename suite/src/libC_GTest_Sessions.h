@@ -20,8 +20,9 @@
     ASSERT_TRUE_WITH_TEXT(info.state == expected, "info.state == " expectedText)
 
 #define SESSIONS_LOGIN()                                                                       \
-    ASSERT_TRUE_WITH_TEXT(IsCkrOk(m_pFList->C_Login(session, CKU_USER, UserPin(), USER_PIN_LEN)), \
-                          "IsCkrOk(m_pFList->C_Login(session, CKU_USER, USER_PIN, USER_PIN_LEN))")
+    ASSERT_TRUE_WITH_TEXT(IsCkrOk(LoginUser(m_pFList, session)),                              \
+                          "IsCkrOk(m_pFList->C_Login(session, CKU_USER, USER_PIN, USER_PIN_LEN))") \
+        << LastLoginInWords()
 
 #define SESSIONS_LOGOUT() ASSERT_TRUE(IsCkrOk(m_pFList->C_Logout(session)))
 
@@ -76,8 +77,9 @@ TEST_F(libC_GTest_Sessions, PublicUserROSessionAlreadyLogged)
     SESSIONS_EXPECT_STATE(CKS_RO_USER_FUNCTIONS, "CKS_RO_USER_FUNCTIONS");
     // The second login is refused and changes nothing.
     ASSERT_TRUE_WITH_TEXT(
-        IsCkr(CKR_USER_ALREADY_LOGGED_IN, m_pFList->C_Login(session, CKU_USER, UserPin(), USER_PIN_LEN)),
-        "IsCkr(CKR_USER_ALREADY_LOGGED_IN, m_pFList->C_Login(session, CKU_USER, USER_PIN, USER_PIN_LEN))");
+        IsCkr(CKR_USER_ALREADY_LOGGED_IN, LoginUser(m_pFList, session)),
+        "IsCkr(CKR_USER_ALREADY_LOGGED_IN, m_pFList->C_Login(session, CKU_USER, USER_PIN, USER_PIN_LEN))")
+        << LastLoginInWords();
     SESSIONS_EXPECT_STATE(CKS_RO_USER_FUNCTIONS, "CKS_RO_USER_FUNCTIONS");
     SESSIONS_LOGOUT();
     SESSIONS_EXPECT_STATE(CKS_RO_PUBLIC_SESSION, "CKS_RO_PUBLIC_SESSION");

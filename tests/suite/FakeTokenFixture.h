@@ -12,8 +12,8 @@
 #include "fake/FakeToken.h"
 #include "libC_GTest_Fixture.h"
 
-// Starts every test from a reset fake and the base fixture's start state, with the fake's
-// function list in place and one slot (id 7) under test.
+// Starts every test from a reset fake and the base fixture's start state (no refused user
+// PIN either), with the fake's function list in place and one slot (id 7) under test.
 class FakeTokenTest : public testing::Test {
 protected:
     using P11 = libC_GTest_P11;
@@ -37,6 +37,7 @@ protected:
         P11::m_pFList = NULL_PTR;
         P11::m_hSession = 0;
         P11::m_mechInfos.clear();
+        ForgetRefusedUserPin();
     }
 
     static FakeToken& Fake() { return TheFakeToken(); }

@@ -113,6 +113,19 @@ TEST_F(CaseBodies, CheckROSessionDestroysItsKeyWhateverTheSearchesFind)
     }
 }
 
+// After the token refused the user PIN, the object tests' own logins call nothing.
+TEST_F(CaseBodies, ObjectTestsTryNoLoginAfterARefusedPin)
+{
+    Destroyed destroyed;
+    CreateAndLogDestroys(42, destroyed);
+    Fake().C_Login = Answer{CKR_PIN_INCORRECT};
+    ASSERT_EQ(CKR_PIN_INCORRECT, P11::LogonUser());
+    RunBody<libC_GTest_ObjectManagement_CheckROSession_Body>();
+    RunBody<libC_GTest_ObjectManagement_CreatePublicKeyInROSession_Body>();
+    EXPECT_EQ(1u, Fake().CallCount("C_Login"));
+    EXPECT_EQ(3u, Fake().CallCount("C_OpenSession")) << "both bodies reach their logins";
+}
+
 // The token closes every session of the slot, but refuses none of the closes after it:
 // the test fails, and the fixture session is opened and logged in again all the same.
 TEST_F(CaseBodies, ClosingAllSessionsRebuildsTheFixtureSessionAlsoOnFailure)

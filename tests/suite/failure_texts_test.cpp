@@ -47,6 +47,7 @@ TEST_F(FailureTexts, SuiteSetUpNamesTheFailingStep)
         void (*breakToken)(FakeToken&);
         void (*setUp)();
         const char* text;
+        const char* addition = nullptr; // a line of its own after googletest's report
     };
     const Row rows[] = {
         {[](FakeToken& f) { f.C_GetFunctionList = Answer{kFailure}; }, libC_GTest_P11::SetUpTestCase,
@@ -58,7 +59,7 @@ TEST_F(FailureTexts, SuiteSetUpNamesTheFailingStep)
         {[](FakeToken& f) { f.C_OpenSession = Answer{kFailure}; }, libC_GTest_P11::SetUpTestCase,
          "CKR_OK == OpenSession()"},
         {[](FakeToken& f) { f.C_Login = Answer{kFailure}; }, libC_GTest_P11::SetUpTestCase,
-         "CKR_OK == LogonUser()"},
+         "CKR_OK == LogonUser()", "C_Login answered CKR_DEVICE_ERROR (0x30)"},
         {[](FakeToken& f) { f.C_GetMechanismList = Answer{kFailure}; },
          libC_GTest_P11::SetUpTestCase, "CKR_OK == GetMechanismList()"},
         {[](FakeToken& f) { f.C_GetFunctionList = Answer{kFailure}; },
@@ -78,7 +79,8 @@ TEST_F(FailureTexts, SuiteSetUpNamesTheFailingStep)
         ASSERT_EQ(1u, failures.size()) << row.text;
         EXPECT_TRUE(failures[0].fatal) << row.text;
         const std::string text = row.text;
-        EXPECT_EQ(text.rfind("IsCkrOk", 0) == 0 ? IsOk(text) : IsTrue(text), failures[0].message);
+        const std::string addition = row.addition == nullptr ? "" : std::string("\n") + row.addition;
+        EXPECT_EQ((text.rfind("IsCkrOk", 0) == 0 ? IsOk(text) : IsTrue(text)) + addition, failures[0].message);
     }
 }
 

@@ -157,6 +157,7 @@ TEST_F(FixtureLifeCycle, SetUpStopsAtTheFirstFailingStep)
     EXPECT_EQ(0u, Fake().CallCount("C_GetMechanismList"));
 
     ResetFakeToken();
+    ForgetRefusedUserPin();
     ListSlots({3});
     ListMechanisms({std::begin(kTypes), std::end(kTypes)}, {{4, CKR_DEVICE_ERROR}});
     EXPECT_FATAL_FAILURE(libC_GTest_P11::SetUpTestCase(), "GetMechanismList()");
