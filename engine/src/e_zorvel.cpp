@@ -1,5 +1,6 @@
 // Binding of the zorvel engine: the dynamic-engine entry points, the configuration
 // file, and the registration of the engine's identity, life cycle and methods.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -160,14 +161,38 @@ int zorvel_read_string(const config_setting_t *setting, const char *path, const 
     return zorvel_setting_is(setting, path, CONFIG_TYPE_STRING);
 }
 
-// The token library's path, the PIN and the slot; 0 when one of them is absent or mistyped.
+bool zorvel_is_blank(const char *text)
+{
+    for (; *text != '\0'; ++text)
+        if (std::isspace(static_cast<unsigned char>(*text)) == 0)
+            return false;
+    return true;
+}
+
+// The token library's path: a required string that names something to load. An empty one
+// is refused here, as dlopen("") would hand back the program itself, and so is a blank one.
+int zorvel_read_library_path(const config_setting_t *setting)
+{
+    const char path[] = "zorvel.openssl.lib";
+    if (!zorvel_read_string(setting, path, "set SO %s", false, zorvel_config.lib))
+        return 0;
+    if (zorvel_config.lib == nullptr || !zorvel_is_blank(zorvel_config.lib))
+        return 1;
+    zorvel_refuse_setting(path, zorvel_config.lib[0] == '\0'
+                                    ? "found an empty string, expected the token library's path"
+                                    : "found a blank string, expected the token library's path");
+    return 0;
+}
+
+// The token library's path, the PIN and the slot; 0 when one of them is absent, mistyped
+// or (the path) empty.
 int zorvel_read_required(const config_t *cfg)
 {
     config_setting_t *pin = config_lookup(cfg, "zorvel.openssl.user_pin");
     config_setting_t *lib = config_lookup(cfg, "zorvel.openssl.lib");
     config_setting_t *slot = config_lookup(cfg, "zorvel.openssl.slotId");
 
-    if (!zorvel_read_string(lib, "zorvel.openssl.lib", "set SO %s", false, zorvel_config.lib) ||
+    if (!zorvel_read_library_path(lib) ||
         !zorvel_read_string(pin, "zorvel.openssl.user_pin", "set pin %s", true, zorvel_config.user_pin) ||
         !zorvel_read_slot(slot, "zorvel.openssl.slotId", &zorvel_config.slotId))
         return 0;

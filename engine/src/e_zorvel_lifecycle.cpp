@@ -99,6 +99,8 @@ int zorvel_load_pflist(void)
     if (entry == nullptr) {
         ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, "C_GetZorvelFunctionList not found");
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList not found");
+        zorvel_tell(LOG_ERR, "the token library %s lacks the entry point %s",
+                    zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", ZORVEL_VENDOR_ENTRY);
         return 0;
     }
     zorvel_p11.pZorvelFunctionList = nullptr;

@@ -1,7 +1,8 @@
 // The lines that tell a person what to do about a failure, beside the engine's usual
 // report: a refused PIN, a slot the library does not have, a library that cannot be
-// loaded or initialised, a trace level outside 0..7. Each goes to standard error and to
-// syslog, and no line, on either or in the error queue, shows the PIN.
+// loaded, lacks the entry point or cannot be initialised, a trace level outside 0..7.
+// Each goes to standard error and to syslog, and no line, on either or in the error
+// queue, shows the PIN.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ struct actionable_case {
 
 const std::string config_file = config_path(config_place::first);
 const std::string fake = ZORVEL_FAKE_TOKEN;
+const std::string fake_without_vendor_entry = ZORVEL_FAKE_TOKEN_WITHOUT_VENDOR_ENTRY;
 
 // "0, 1, ..., n - 1", as the line lists the fake library's slots.
 std::string slots_up_to(int n)
@@ -74,6 +76,10 @@ const actionable_case cases[] = {
      "object file: No such file or directory\n",
      "the token library ./no-such-library.so cannot be loaded: ./no-such-library.so: cannot open shared object file: "
      "No such file or directory"},
+    {"library without the entry point", [](config &cfg) { cfg.lib = quoted(fake_without_vendor_entry); },
+     until::init,
+     "eZorvel: the token library " + fake_without_vendor_entry + " lacks the entry point C_GetZorvelFunctionList\n",
+     "the token library " + fake_without_vendor_entry + " lacks the entry point C_GetZorvelFunctionList"},
     {"failing C_Initialize", [](config &) { fake_answer("C_Initialize", CKR_GENERAL_ERROR); }, until::init,
      "eZorvel: the token library " + fake + " failed to initialise from " + config_file + ": CKR_GENERAL_ERROR\n",
      "the token library " + fake + " failed to initialise from " + config_file + ": CKR_GENERAL_ERROR"},

@@ -88,9 +88,11 @@ TEST_F(BindTest, RefusesAnyOtherIdWithoutFurtherLogging)
     }
 }
 
-// A setting that is missing, of another type or out of range refuses the configuration
-// with one line on standard error and one in syslog naming it; the lines read before it
-// are logged as ever, and reading stops at it.
+// A setting that is missing, of another type or out of range, or a library path that is
+// empty or blank, refuses the configuration with one line on standard error and one in
+// syslog naming it; the lines read before it are logged as ever, and reading stops at it.
+// That one line is all: an empty path never reaches the loader, which would open the
+// program itself and report the token library's entry point missing.
 TEST_F(BindTest, RefusesAMissingOrMistypedSettingNamingIt)
 {
     struct setting_case {
@@ -105,6 +107,12 @@ TEST_F(BindTest, RefusesAMissingOrMistypedSettingNamingIt)
         {&config::user_pin, "", "zorvel.openssl.user_pin: missing, expected string", "set SO " ZORVEL_FAKE_TOKEN},
         {&config::slot_id, "", "zorvel.openssl.slotId: missing, expected int", "set pin ****"},
         {&config::lib, "5", "zorvel.openssl.lib: found int, expected string", "set SO n/a"},
+        {&config::lib, "\"\"", "zorvel.openssl.lib: found an empty string, expected the token library's path",
+         "set SO "},
+        {&config::lib, "\"   \"", "zorvel.openssl.lib: found a blank string, expected the token library's path",
+         "set SO "},
+        {&config::lib, "\" \\t\\n \"", "zorvel.openssl.lib: found a blank string, expected the token library's path",
+         "set SO "},
         {&config::user_pin, "1234", "zorvel.openssl.user_pin: found int, expected string", "set pin n/a"},
         {&config::slot_id, "\"abc\"", "zorvel.openssl.slotId: found string, expected int", "set pin ****"},
         {&config::slot_id, "\"0\"", "zorvel.openssl.slotId: found string, expected int", "set pin ****"},
