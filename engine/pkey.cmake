@@ -28,4 +28,7 @@ target_sources(ezorvel_objects PRIVATE
   src/e_zorvel_rand.cpp
 )
 target_link_libraries(ezorvel_objects PUBLIC ezorvel_pkey_params ezorvel_fed_bytes)
-add_subdirectory(bench)
+# The benchmarks build on the tests' token keys.
+if(BUILD_TESTING)
+  add_subdirectory(bench)
+endif()

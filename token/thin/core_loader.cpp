@@ -28,15 +28,17 @@ std::string ownFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// ZORVEL_P11_CORE, else the core beside this library (an install tree), else the core
-// of the build tree this library was built in.
+// ZORVEL_P11_CORE, else the core beside this library, else (the build tree's library,
+// copied elsewhere) the core of the build tree it was built in. The installed library has
+// no build tree to fall back on: it looks beside itself only.
 std::string corePath() {
   if (const char *path = std::getenv("ZORVEL_P11_CORE"); path != nullptr && *path != '\0') return path;
-  if (const std::string folder = ownFolder(); !folder.empty()) {
-    const std::string beside = folder + kCoreFileName;
-    if (access(beside.c_str(), R_OK) == 0) return beside;
-  }
-  return ZORVEL_P11_CORE_BUILD_PATH;
+  const std::string folder = ownFolder();
+  const std::string beside = folder + kCoreFileName;
+#ifdef ZORVEL_P11_CORE_BUILD_PATH
+  if (folder.empty() || access(beside.c_str(), R_OK) != 0) return ZORVEL_P11_CORE_BUILD_PATH;
+#endif
+  return beside;
 }
 
 void giveBack(KeyMask keys) {
