@@ -65,7 +65,9 @@ BackendMechanism::BackendMechanism(CK_MECHANISM_PTR caller) : caller_(caller) {
   } else if (caller->mechanism == CKM_AES_GCM) {
     CK_GCM_PARAMS gcm;
     if (!copyCallerParameter(*caller, &gcm)) return;
-    if (gcm.ulIvLen > std::numeric_limits<CK_ULONG>::max() / 8) {
+    // The module copies the IV and the AAD unchecked (SoftHSM2: SIGSEGV on a null one).
+    if (gcm.ulIvLen > std::numeric_limits<CK_ULONG>::max() / 8 || (gcm.pIv == nullptr && gcm.ulIvLen != 0) ||
+        (gcm.pAAD == nullptr && gcm.ulAADLen != 0)) {
       status_ = CKR_MECHANISM_PARAM_INVALID;
       return;
     }

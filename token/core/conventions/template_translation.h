@@ -24,6 +24,7 @@ enum class TemplateCall {
   GenerateKey,
   GenerateKeyPair,
   UnwrapKey,
+  DeriveKey,
 };
 
 using TemplateCalls = unsigned;
@@ -101,7 +102,8 @@ struct TemplateTranslation {
 
 // The list, applied in its order (template_translations.cpp).
 
-// The templates for the module; CKR_OK, or the first translation's refusal.
+// The templates for the module; CKR_OK, or the first translation's refusal. A template the
+// module could not read safely is refused before any translation sees it.
 CK_RV translateForModule(CallTemplates &templates);
 // After C_UnwrapKey made the key `*made` from the translated templates.
 CK_RV checkMadeObject(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CallTemplates &templates,

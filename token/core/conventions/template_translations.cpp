@@ -25,6 +25,28 @@ bool appliesTo(const TemplateTranslation &translation, const CallTemplates &temp
   return (translation.calls & templateCalls(templates.call())) != 0;
 }
 
+// A template the module could not read without following a null pointer: no template with
+// a count (CKR_ARGUMENTS_BAD), or an attribute that claims a value without one
+// (CKR_ATTRIBUTE_VALUE_INVALID), also inside an attribute whose value is a template. The
+// module reads them unchecked (measured: SoftHSM2 ends the process with SIGSEGV in
+// C_CreateObject, C_GenerateKey, C_GenerateKeyPair and C_FindObjectsInit).
+CK_RV refuseUnreadable(AttributeList list) {
+  if (list.attributes == nullptr) return list.count == 0 ? CKR_OK : CKR_ARGUMENTS_BAD;
+  for (CK_ULONG i = 0; i < list.count; ++i) {
+    const CK_ATTRIBUTE &attribute = list.attributes[i];
+    if (attribute.pValue == nullptr) {
+      if (attribute.ulValueLen != 0) return CKR_ATTRIBUTE_VALUE_INVALID;
+      continue;
+    }
+    if ((attribute.type & CKF_ARRAY_ATTRIBUTE) != 0) {
+      const CK_RV rv = refuseUnreadable({static_cast<CK_ATTRIBUTE_PTR>(attribute.pValue),
+                                         attribute.ulValueLen / static_cast<CK_ULONG>(sizeof(CK_ATTRIBUTE))});
+      if (rv != CKR_OK) return rv;
+    }
+  }
+  return CKR_OK;
+}
+
 }  // namespace
 
 CallTemplates::CallTemplates(TemplateCall call, CK_MECHANISM_PTR mechanism, AttributeList first, AttributeList second)
@@ -58,6 +80,10 @@ CK_RV AttributeReader::operator()(CK_ATTRIBUTE_PTR attributes, CK_ULONG count) c
 }
 
 CK_RV translateForModule(CallTemplates &templates) {
+  for (std::size_t which = 0; which < templates.count(); ++which) {
+    const CK_RV rv = refuseUnreadable(templates.caller(which));
+    if (rv != CKR_OK) return rv;
+  }
   for (const TemplateTranslation *translation : kTranslations) {
     if (!appliesTo(*translation, templates)) continue;
     bool applied = false;

@@ -117,7 +117,10 @@ inline CK_RV unwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, 
 inline CK_RV deriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
                        CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
   return onSessionWithMechanism(hSession, pMechanism, [&](EmulationLayer &l, OperationSlot *, CK_MECHANISM_PTR m) {
-    return l.deriveKey(hSession, m, hBaseKey, {pTemplate, ulAttributeCount}, phKey);
+    CallTemplates templates(TemplateCall::DeriveKey, m, {pTemplate, ulAttributeCount});
+    const CK_RV rv = translateForModule(templates);
+    if (rv != CKR_OK) return rv;
+    return l.deriveKey(hSession, m, hBaseKey, templates.current(0), phKey);
   });
 }
 

@@ -41,8 +41,9 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
     // way the layer did not follow.
     const CK_RV rv = forwardInit(module_, family, session, mechanism, key);
     if (rv == CKR_OK) {
-      slot->start(
-          std::make_shared<RunningOperation>(family, nullptr, std::make_unique<ForwardedOperation>(module_, family, session)));
+      const InputBound bound = inputBoundOf(module_, family, session, mechanism, key);
+      slot->start(std::make_shared<RunningOperation>(
+          family, nullptr, std::make_unique<ForwardedOperation>(module_, family, session, bound)));
     }
     return rv;
   }

@@ -1,6 +1,34 @@
 #include "operations/forwarded_operation.h"
 
+#include <vector>
+
 namespace zorvel::core {
+namespace {
+
+// The length of the key's modulus in bytes; 0 when it cannot be read.
+CK_ULONG modulusLength(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key) {
+  CK_ATTRIBUTE modulus = {CKA_MODULUS, nullptr, 0};
+  if (callModule(module.C_GetAttributeValue, session, key, &modulus, CK_ULONG{1}) != CKR_OK) return 0;
+  return modulus.ulValueLen == CK_UNAVAILABLE_INFORMATION ? 0 : modulus.ulValueLen;
+}
+
+constexpr CK_ULONG kPkcs1PaddingLength = 11;
+
+}  // namespace
+
+InputBound inputBoundOf(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HANDLE session,
+                        CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
+  const bool raw = mechanism->mechanism == CKM_RSA_X_509;
+  if (!raw && mechanism->mechanism != CKM_RSA_PKCS) return {};
+  if (family != Family::Encrypt && family != Family::Decrypt && family != Family::Sign &&
+      !(raw && family == Family::Verify)) {
+    return {};
+  }
+  const CK_ULONG block = modulusLength(module, session, key);
+  if (block <= kPkcs1PaddingLength) return {};
+  if (family == Family::Decrypt) return {block, CKR_ENCRYPTED_DATA_LEN_RANGE, block};
+  return {raw ? block : block - kPkcs1PaddingLength, CKR_DATA_LEN_RANGE, block};
+}
 
 CK_RV forwardInit(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HANDLE session,
                   CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
@@ -20,7 +48,31 @@ bool ForwardedOperation::stillActive() const {
   return rv == CKR_OPERATION_ACTIVE || rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_OK;
 }
 
+bool ForwardedOperation::refuses(Input input) {
+  if (bound_.longest == 0 || input.length <= bound_.longest) return false;
+  endModuleOperation();
+  return true;
+}
+
+// Completes the module's operation on a block of zeros as long as the modulus, which it
+// either carries out or refuses; both end it.
+void ForwardedOperation::endModuleOperation() {
+  std::vector<CK_BYTE> zeros(bound_.blockLength), scratch(bound_.blockLength);
+  CK_ULONG scratchLength = bound_.blockLength;
+  if (family_ == Family::Verify) {
+    forwardVerify({zeros.data(), bound_.blockLength}, {scratch.data(), bound_.blockLength});
+  } else {
+    forwardOneShot({zeros.data(), bound_.blockLength}, {scratch.data(), &scratchLength});
+  }
+}
+
 CK_RV ForwardedOperation::oneShot(Input input, Output output) {
+  // A length query leaves the input to the call that gives it room.
+  if (!output.isLengthQuery() && refuses(input)) return bound_.answer;
+  return forwardOneShot(input, output);
+}
+
+CK_RV ForwardedOperation::forwardOneShot(Input input, Output output) {
   switch (family_) {
     case Family::Encrypt: return callModule(module_.C_Encrypt, session_, input.data, input.length, output.data, output.length);
     case Family::Decrypt: return callModule(module_.C_Decrypt, session_, input.data, input.length, output.data, output.length);
@@ -54,6 +106,11 @@ CK_RV ForwardedOperation::finish(Output output) {
 }
 
 CK_RV ForwardedOperation::verify(Input data, Input signature) {
+  if (refuses(data)) return bound_.answer;
+  return forwardVerify(data, signature);
+}
+
+CK_RV ForwardedOperation::forwardVerify(Input data, Input signature) {
   return callModule(module_.C_Verify, session_, data.data, data.length, signature.data, signature.length);
 }
 
