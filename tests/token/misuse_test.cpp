@@ -4,6 +4,7 @@
 // ones, and on every emulated mechanism of the group, whose answers must be the same.
 #include "standin_test_support.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,115 @@ TEST_F(Misuse, EmulationsAnswerAsTheModuleAnswersForItsOwnMechanisms) {
       }
     }
   }
+}
+
+// A wrong key, length or parameter given to an emulated mechanism, and the PKCS#11 answer.
+// The module's own mechanisms of the same kind, measured on SoftHSM2 2.6.1: CKM_ECDSA takes
+// an RSA or an AES key at C_SignInit and C_VerifyInit and fails at C_Sign with
+// CKR_GENERAL_ERROR; the MAC mechanisms (CKM_AES_CMAC) refuse an RSA key with
+// CKR_KEY_TYPE_INCONSISTENT; CKM_RSA_PKCS encryption of more than the modulus less 11
+// bytes, and CKM_RSA_X_509 decryption of a value above the modulus, answer
+// CKR_GENERAL_ERROR; malformed CKM_RSA_PKCS_OAEP parameters CKR_ARGUMENTS_BAD.
+struct WrongUse {
+  const char *what;
+  Family family;  // whose next Init must be taken: the wrong use left nothing active
+  CK_RV expected;
+  std::function<CK_RV()> call;
+};
+
+TEST_F(Misuse, WrongKeysLengthsAndParametersGetThePkcs11Answers) {
+  const auto initWith = [&](Family family, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key) {
+    switch (family) {
+      case Family::Sign: return f->C_SignInit(session, &mechanism, key);
+      case Family::Verify: return f->C_VerifyInit(session, &mechanism, key);
+      case Family::Encrypt: return f->C_EncryptInit(session, &mechanism, key);
+      case Family::Decrypt: return f->C_DecryptInit(session, &mechanism, key);
+    }
+    return CKR_GENERAL_ERROR;
+  };
+  // The Init, then the single-part call over input.
+  const auto runWith = [&](Family family, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key, Bytes input) {
+    CK_RV rv = initWith(family, mechanism, key);
+    if (rv != CKR_OK) return rv;
+    Bytes out(512);
+    CK_ULONG length = out.size();
+    if (family == Family::Encrypt) return f->C_Encrypt(session, input.data(), input.size(), out.data(), &length);
+    if (family == Family::Decrypt) return f->C_Decrypt(session, input.data(), input.size(), out.data(), &length);
+    return f->C_Sign(session, input.data(), input.size(), out.data(), &length);
+  };
+  const auto oaep = [](CK_RSA_PKCS_OAEP_PARAMS *p, CK_ULONG length) {
+    return CK_MECHANISM{CKM_RSA_PKCS_OAEP, p, length};
+  };
+  CK_RSA_PKCS_OAEP_PARAMS unknownMgf = {CKM_SHA256, 0x99, CKZ_DATA_SPECIFIED, nullptr, 0};
+  CK_RSA_PKCS_OAEP_PARAMS labelWithoutBytes = {CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, nullptr, 10};
+  CK_RSA_PKCS_OAEP_PARAMS unknownSource = {CKM_SHA256, CKG_MGF1_SHA256, 5, nullptr, 0};
+  CK_RSA_PKCS_OAEP_PARAMS sha1UnknownMgf = {CKM_SHA_1, 0x99, 0, nullptr, 0};
+  const CK_ULONG oaepLength = sizeof(CK_RSA_PKCS_OAEP_PARAMS);
+  constexpr CK_ULONG kModulusLength = 128;
+
+  const WrongUse uses[] = {
+      {"CKM_ECDSA_SHA256 signature with an RSA key", Family::Sign, CKR_KEY_TYPE_INCONSISTENT,
+       [&] { return initWith(Family::Sign, {CKM_ECDSA_SHA256, nullptr, 0}, rsa_.privateKey); }},
+      {"CKM_ECDSA_SHA256 verification with an RSA key", Family::Verify, CKR_KEY_TYPE_INCONSISTENT,
+       [&] { return initWith(Family::Verify, {CKM_ECDSA_SHA256, nullptr, 0}, rsa_.publicKey); }},
+      {"CKM_ECDSA_SHA384 signature with an AES key", Family::Sign, CKR_KEY_TYPE_INCONSISTENT,
+       [&] { return initWith(Family::Sign, {CKM_ECDSA_SHA384, nullptr, 0}, aes_); }},
+      {"CKM_AES_MAC signature with an RSA public key", Family::Sign, CKR_KEY_TYPE_INCONSISTENT,
+       [&] { return initWith(Family::Sign, {CKM_AES_MAC, nullptr, 0}, rsa_.publicKey); }},
+      {"CKM_AES_MAC verification with an RSA public key", Family::Verify, CKR_KEY_TYPE_INCONSISTENT,
+       [&] { return initWith(Family::Verify, {CKM_AES_MAC, nullptr, 0}, rsa_.publicKey); }},
+      {"CKM_CAMELLIA_MAC signature with an RSA public key", Family::Sign, CKR_KEY_TYPE_INCONSISTENT,
+       [&] { return initWith(Family::Sign, {CKM_CAMELLIA_MAC, nullptr, 0}, rsa_.publicKey); }},
+      {"CKM_AES_CMAC verification with an RSA public key (the module's own)", Family::Verify,
+       CKR_KEY_TYPE_INCONSISTENT,
+       [&] { return initWith(Family::Verify, {CKM_AES_CMAC, nullptr, 0}, rsa_.publicKey); }},
+      {"CKM_RSA_PKCS private-key encryption of 118 bytes", Family::Encrypt, CKR_DATA_LEN_RANGE,
+       [&] { return runWith(Family::Encrypt, {CKM_RSA_PKCS, nullptr, 0}, rsa_.privateKey, Bytes(118, 1)); }},
+      {"CKM_RSA_PKCS private-key encryption of 117 bytes", Family::Encrypt, CKR_OK,
+       [&] { return runWith(Family::Encrypt, {CKM_RSA_PKCS, nullptr, 0}, rsa_.privateKey, Bytes(117, 1)); }},
+      {"CKM_RSA_X_509 public-key decryption of a value above the modulus", Family::Decrypt,
+       CKR_ENCRYPTED_DATA_INVALID,
+       [&] { return runWith(Family::Decrypt, {CKM_RSA_X_509, nullptr, 0}, rsa_.publicKey, Bytes(kModulusLength, 0xFF)); }},
+      {"CKM_RSA_X_509 public-key decryption of a value below the modulus", Family::Decrypt, CKR_OK,
+       [&] { return runWith(Family::Decrypt, {CKM_RSA_X_509, nullptr, 0}, rsa_.publicKey, Bytes(kModulusLength, 0x01)); }},
+      {"CKM_RSA_PKCS_OAEP with a parameter of 8 bytes", Family::Encrypt, CKR_MECHANISM_PARAM_INVALID,
+       [&] { return initWith(Family::Encrypt, oaep(&g_oaepSha256, 8), rsa_.publicKey); }},
+      {"CKM_RSA_PKCS_OAEP without its parameter", Family::Encrypt, CKR_MECHANISM_PARAM_INVALID,
+       [&] { return initWith(Family::Encrypt, oaep(nullptr, oaepLength), rsa_.publicKey); }},
+      {"CKM_RSA_PKCS_OAEP with an unknown MGF", Family::Encrypt, CKR_MECHANISM_PARAM_INVALID,
+       [&] { return initWith(Family::Encrypt, oaep(&unknownMgf, oaepLength), rsa_.publicKey); }},
+      {"CKM_RSA_PKCS_OAEP SHA-1 with an unknown MGF (the module's own)", Family::Decrypt, CKR_MECHANISM_PARAM_INVALID,
+       [&] { return initWith(Family::Decrypt, oaep(&sha1UnknownMgf, oaepLength), rsa_.privateKey); }},
+      {"CKM_RSA_PKCS_OAEP with a label length and no label", Family::Decrypt, CKR_MECHANISM_PARAM_INVALID,
+       [&] { return initWith(Family::Decrypt, oaep(&labelWithoutBytes, oaepLength), rsa_.privateKey); }},
+      {"CKM_RSA_PKCS_OAEP with source 5", Family::Encrypt, CKR_MECHANISM_PARAM_INVALID,
+       [&] { return initWith(Family::Encrypt, oaep(&unknownSource, oaepLength), rsa_.publicKey); }},
+  };
+  // The family's next Init is taken; the operation it starts is completed.
+  const CK_MECHANISM idleChecks[] = {{CKM_SHA256_RSA_PKCS, nullptr, 0}, {CKM_SHA256_RSA_PKCS, nullptr, 0},
+                                     {CKM_RSA_PKCS, nullptr, 0}, {CKM_RSA_PKCS, nullptr, 0}};
+  for (const WrongUse &use : uses) {
+    SCOPED_TRACE(use.what);
+    EXPECT_CKR(use.expected, use.call());
+    const Mechanism check = {"idle check", idleChecks[static_cast<int>(use.family)], Key::Rsa, false};
+    ASSERT_CKR(CKR_OK, init(check, use.family)) << "an operation stayed active";
+    // Ends the check's operation, whatever its answer to these bytes.
+    call(Call::SinglePart, check, use.family, Bytes(kModulusLength));
+  }
+}
+
+// An ECDH derivation with a KDF, whose shared data has a length but no bytes.
+TEST_F(Misuse, EcdhSharedDataWithoutItsBytesIsAMalformedParameter) {
+  CK_BYTE point[65] = {0x04};
+  CK_ECDH1_DERIVE_PARAMS parameters = {CKD_SHA256_KDF, 8, nullptr, sizeof point, point};
+  CK_MECHANISM derivation = {CKM_ECDH1_DERIVE, &parameters, sizeof parameters};
+  CK_OBJECT_CLASS secret = CKO_SECRET_KEY;
+  CK_KEY_TYPE aes = CKK_AES;
+  CK_ULONG length = 16;
+  CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &secret, sizeof secret}, {CKA_KEY_TYPE, &aes, sizeof aes},
+                         {CKA_VALUE_LEN, &length, sizeof length}};
+  CK_OBJECT_HANDLE derived = CK_INVALID_HANDLE;
+  EXPECT_CKR(CKR_MECHANISM_PARAM_INVALID, f->C_DeriveKey(session, &derivation, ec_.privateKey, tmpl, 3, &derived));
 }
 
 }  // namespace

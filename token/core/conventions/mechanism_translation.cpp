@@ -29,6 +29,30 @@ bool copyCallerParameter(const CK_MECHANISM &mechanism, Record *record) {
   return true;
 }
 
+// OAEP parameters that name a SHA digest (in either coding), an MGF1 of one, and a label
+// that is there or empty. The module answers malformed ones with CKR_ARGUMENTS_BAD and the
+// stand-in's own encoding does not take them; PKCS#11 answers CKR_MECHANISM_PARAM_INVALID.
+bool wellFormedOaep(const CK_RSA_PKCS_OAEP_PARAMS &oaep) {
+  switch (digestOfHmac(oaep.hashAlg)) {
+    case CKM_SHA_1:
+    case CKM_SHA224:
+    case CKM_SHA256:
+    case CKM_SHA384:
+    case CKM_SHA512: break;
+    default: return false;
+  }
+  switch (oaep.mgf) {
+    case CKG_MGF1_SHA1:
+    case CKG_MGF1_SHA224:
+    case CKG_MGF1_SHA256:
+    case CKG_MGF1_SHA384:
+    case CKG_MGF1_SHA512: break;
+    default: return false;
+  }
+  if (oaep.source != 0 && oaep.source != CKZ_DATA_SPECIFIED) return false;
+  return oaep.pSourceData != nullptr || oaep.ulSourceDataLen == 0;
+}
+
 }  // namespace
 
 static_assert(sizeof(CK_GCM_PARAMS) == 40, "this library's GCM record has five fields");
@@ -51,7 +75,10 @@ BackendMechanism::BackendMechanism(CK_MECHANISM_PTR caller) : caller_(caller) {
   local_ = *caller;
   if (caller->mechanism == CKM_RSA_PKCS_OAEP) {
     CK_RSA_PKCS_OAEP_PARAMS &oaep = parameter_.oaep;
-    if (!copyCallerParameter(*caller, &oaep)) return;
+    if (!copyCallerParameter(*caller, &oaep) || !wellFormedOaep(oaep)) {
+      status_ = CKR_MECHANISM_PARAM_INVALID;
+      return;
+    }
     oaep.hashAlg = digestOfHmac(oaep.hashAlg);
     if (oaep.source == 0 && oaep.ulSourceDataLen == 0) oaep.source = CKZ_DATA_SPECIFIED;
     local_.pParameter = &oaep;

@@ -174,10 +174,8 @@ bool claimsEcdhWithKdf(const OperationRequest &request) {
 
 CK_RV deriveEcdhWithKdf(const OperationRequest &request, AttributeList keyTemplate, CK_OBJECT_HANDLE_PTR key) {
   const CK_ECDH1_DERIVE_PARAMS &parameters = *ecdhParameters(*request.mechanism);
-  if (key == nullptr || (keyTemplate.attributes == nullptr && keyTemplate.count > 0) ||
-      (parameters.pSharedData == nullptr && parameters.ulSharedDataLen > 0)) {
-    return CKR_ARGUMENTS_BAD;
-  }
+  if (key == nullptr || (keyTemplate.attributes == nullptr && keyTemplate.count > 0)) return CKR_ARGUMENTS_BAD;
+  if (parameters.pSharedData == nullptr && parameters.ulSharedDataLen > 0) return CKR_MECHANISM_PARAM_INVALID;
   if (request.module.C_CreateObject == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
   CK_KEY_TYPE type = CKK_VENDOR_DEFINED;
   ulongAttribute(keyTemplate, CKA_KEY_TYPE, &type);

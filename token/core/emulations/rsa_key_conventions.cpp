@@ -1,5 +1,7 @@
 #include "emulations/rsa_key_conventions.h"
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace zorvel::core {
@@ -23,14 +25,44 @@ bool claims(const OperationRequest &request, CK_MECHANISM_TYPE mechanism, CK_OBJ
   return request.mechanism->mechanism == mechanism && keyClass(request) == keyClassClaimed;
 }
 
+// The key's modulus, big-endian; empty when it cannot be read.
+std::vector<CK_BYTE> modulusOf(const OperationRequest &request) {
+  CK_ATTRIBUTE attribute = {CKA_MODULUS, nullptr, 0};
+  if (request.module.C_GetAttributeValue == nullptr ||
+      request.module.C_GetAttributeValue(request.session, request.key, &attribute, 1) != CKR_OK ||
+      attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+    return {};
+  }
+  std::vector<CK_BYTE> modulus(attribute.ulValueLen);
+  attribute.pValue = modulus.data();
+  if (request.module.C_GetAttributeValue(request.session, request.key, &attribute, 1) != CKR_OK) return {};
+  modulus.resize(attribute.ulValueLen);
+  return modulus;
+}
+
+// What input the substitute takes: the module's operation answers input it cannot take
+// with CKR_GENERAL_ERROR, or ends the process on it, so the substitute answers it first.
+enum class InputRule {
+  // PKCS#1 v1.5 block type 1: at most the modulus length less 11 bytes, else
+  // CKR_DATA_LEN_RANGE.
+  SignatureBlock,
+  // Raw public-key operation: a value below the modulus. Longer than the modulus:
+  // CKR_ENCRYPTED_DATA_LEN_RANGE (SoftHSM2 ends the process on it); as long and not below
+  // it: CKR_ENCRYPTED_DATA_INVALID.
+  BelowModulus,
+};
+
+constexpr std::size_t kPkcs1PaddingLength = 11;
+
 // The module's single-part operation standing in for the caller's.
 class SubstituteOperation : public ActiveOperation {
  public:
-  SubstituteOperation(const OperationRequest &request, RunFunction run, bool refuseOverlongInput)
-      : session_(request.session), run_(run), refuseOverlongInput_(refuseOverlongInput) {}
+  SubstituteOperation(const OperationRequest &request, RunFunction run, InputRule rule, std::vector<CK_BYTE> modulus)
+      : session_(request.session), run_(run), rule_(rule), modulus_(std::move(modulus)) {}
 
   CK_RV oneShot(Input input, Output output) override {
-    if (refuseOverlongInput_ && longerThanModulus(input)) return CKR_ENCRYPTED_DATA_LEN_RANGE;
+    const CK_RV refusal = refusalOf(input, output.isLengthQuery());
+    if (refusal != CKR_OK) return refusal;
     return run_(session_, input.data, input.length, output.data, output.length);
   }
 
@@ -46,23 +78,34 @@ class SubstituteOperation : public ActiveOperation {
   }
 
  private:
-  // The module's raw public operation ends the process on an input longer than the
-  // modulus (measured: SoftHSM2 exits with status 5), so it never gets one.
-  bool longerThanModulus(Input input) {
-    CK_ULONG modulusLen = 0;
-    return run_(session_, input.data, input.length, nullptr, &modulusLen) == CKR_OK && input.length > modulusLen;
+  // CKR_OK for input the module takes; no rule applies without the modulus. A length query
+  // is answered whatever the signature's input; an overlong value is refused also then.
+  CK_RV refusalOf(Input input, bool lengthQuery) const {
+    const std::size_t k = modulus_.size();
+    if (k == 0) return CKR_OK;
+    if (rule_ == InputRule::SignatureBlock) {
+      return !lengthQuery && k > kPkcs1PaddingLength && input.length > k - kPkcs1PaddingLength ? CKR_DATA_LEN_RANGE
+                                                                                               : CKR_OK;
+    }
+    if (input.length > k) return CKR_ENCRYPTED_DATA_LEN_RANGE;
+    if (lengthQuery || input.data == nullptr) return CKR_OK;
+    if (input.length == k && !std::lexicographical_compare(input.data, input.data + k, modulus_.begin(), modulus_.end())) {
+      return CKR_ENCRYPTED_DATA_INVALID;
+    }
+    return CKR_OK;
   }
 
   CK_SESSION_HANDLE session_;
   RunFunction run_;
-  bool refuseOverlongInput_;
+  InputRule rule_;
+  std::vector<CK_BYTE> modulus_;
 };
 
-CK_RV startSubstitute(const OperationRequest &request, InitFunction init, RunFunction run, bool refuseOverlongInput,
+CK_RV startSubstitute(const OperationRequest &request, InitFunction init, RunFunction run, InputRule rule,
                       std::unique_ptr<ActiveOperation> *operation) {
   if (init == nullptr || run == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
   const CK_RV rv = init(request.session, request.mechanism, request.key);
-  if (rv == CKR_OK) *operation = std::make_unique<SubstituteOperation>(request, run, refuseOverlongInput);
+  if (rv == CKR_OK) *operation = std::make_unique<SubstituteOperation>(request, run, rule, modulusOf(request));
   return rv;
 }
 
@@ -73,7 +116,7 @@ bool claimsPrivateKeyEncryption(const OperationRequest &request) {
 }
 
 CK_RV startPrivateKeyEncryption(const OperationRequest &request, std::unique_ptr<ActiveOperation> *operation) {
-  return startSubstitute(request, request.module.C_SignInit, request.module.C_Sign, false, operation);
+  return startSubstitute(request, request.module.C_SignInit, request.module.C_Sign, InputRule::SignatureBlock, operation);
 }
 
 bool claimsPublicKeyDecryption(const OperationRequest &request) {
@@ -81,7 +124,7 @@ bool claimsPublicKeyDecryption(const OperationRequest &request) {
 }
 
 CK_RV startPublicKeyDecryption(const OperationRequest &request, std::unique_ptr<ActiveOperation> *operation) {
-  return startSubstitute(request, request.module.C_EncryptInit, request.module.C_Encrypt, true, operation);
+  return startSubstitute(request, request.module.C_EncryptInit, request.module.C_Encrypt, InputRule::BelowModulus, operation);
 }
 
 }  // namespace zorvel::core
