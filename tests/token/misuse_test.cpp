@@ -183,9 +183,9 @@ class Misuse : public LoggedInSession {
     return CK_INVALID_HANDLE;
   }
 
-  CK_RV init(const Mechanism &m, Family family) {
-    CK_MECHANISM mechanism = m.mechanism;
-    const CK_OBJECT_HANDLE key = keyFor(m, family);
+  CK_RV init(const Mechanism &m, Family family) { return initWith(family, m.mechanism, keyFor(m, family)); }
+
+  CK_RV initWith(Family family, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key) {
     switch (family) {
       case Family::Sign: return f->C_SignInit(session, &mechanism, key);
       case Family::Verify: return f->C_VerifyInit(session, &mechanism, key);
@@ -296,15 +296,6 @@ struct WrongUse {
 };
 
 TEST_F(Misuse, WrongKeysLengthsAndParametersGetThePkcs11Answers) {
-  const auto initWith = [&](Family family, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key) {
-    switch (family) {
-      case Family::Sign: return f->C_SignInit(session, &mechanism, key);
-      case Family::Verify: return f->C_VerifyInit(session, &mechanism, key);
-      case Family::Encrypt: return f->C_EncryptInit(session, &mechanism, key);
-      case Family::Decrypt: return f->C_DecryptInit(session, &mechanism, key);
-    }
-    return CKR_GENERAL_ERROR;
-  };
   // The Init, then the single-part call over input.
   const auto runWith = [&](Family family, CK_MECHANISM mechanism, CK_OBJECT_HANDLE key, Bytes input) {
     CK_RV rv = initWith(family, mechanism, key);

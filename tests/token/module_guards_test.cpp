@@ -78,6 +78,23 @@ class ModuleGuards : public LoggedInSession {
                f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 2, &publicKey, &privateKey));
   }
 
+  // A session AES key of 16 bytes, extractable, that permits the given uses.
+  CK_OBJECT_HANDLE aesKeyFor(const std::vector<CK_ATTRIBUTE_TYPE> &uses) {
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE aes = CKK_AES;
+    CK_ULONG valueLength = 16;
+    CK_BBOOL yes = CK_TRUE;
+    std::vector<CK_ATTRIBUTE> tmpl = {{CKA_CLASS, &secretClass, sizeof secretClass},
+                                      {CKA_KEY_TYPE, &aes, sizeof aes},
+                                      {CKA_VALUE_LEN, &valueLength, sizeof valueLength},
+                                      {CKA_EXTRACTABLE, &yes, 1}};
+    for (CK_ATTRIBUTE_TYPE use : uses) tmpl.push_back({use, &yes, 1});
+    CK_MECHANISM generation = {CKM_AES_KEY_GEN, nullptr, 0};
+    CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+    EXPECT_CKR(CKR_OK, f->C_GenerateKey(session, &generation, tmpl.data(), tmpl.size(), &key));
+    return key;
+  }
+
   CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
   CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
 };
@@ -166,21 +183,10 @@ TEST_F(ModuleGuards, RsaLengthQueryIsAnsweredBeforeTheInputIsJudged) {
 // point to (SoftHSM2: SIGSEGV in C_CreateObject, C_GenerateKey, C_GenerateKeyPair and
 // C_FindObjectsInit), also inside an attribute whose value is a template.
 TEST_F(ModuleGuards, TemplatesWithAValueLengthButNoValueAreRefused) {
-  CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
-  CK_KEY_TYPE aes = CKK_AES;
-  CK_ULONG valueLength = 16;
-  CK_BBOOL yes = CK_TRUE;
-  CK_ATTRIBUTE aesTemplate[] = {{CKA_CLASS, &secretClass, sizeof secretClass},
-                                {CKA_KEY_TYPE, &aes, sizeof aes},
-                                {CKA_VALUE_LEN, &valueLength, sizeof valueLength},
-                                {CKA_ENCRYPT, &yes, 1},
-                                {CKA_WRAP, &yes, 1},
-                                {CKA_UNWRAP, &yes, 1},
-                                {CKA_DERIVE, &yes, 1},
-                                {CKA_EXTRACTABLE, &yes, 1}};
+  const CK_OBJECT_HANDLE aesKey = aesKeyFor({CKA_ENCRYPT, CKA_WRAP, CKA_UNWRAP, CKA_DERIVE});
+  ASSERT_FALSE(HasFailure());
   CK_MECHANISM aesGeneration = {CKM_AES_KEY_GEN, nullptr, 0};
-  CK_OBJECT_HANDLE aesKey = CK_INVALID_HANDLE;
-  ASSERT_CKR(CKR_OK, f->C_GenerateKey(session, &aesGeneration, aesTemplate, 8, &aesKey));
+  CK_ULONG valueLength = 16;
   CK_MECHANISM wrapping = {CKM_AES_KEY_WRAP, nullptr, 0};
   Bytes wrapped(64);
   CK_ULONG wrappedLength = wrapped.size();
@@ -234,18 +240,8 @@ TEST_F(ModuleGuards, TemplatesWithAValueLengthButNoValueAreRefused) {
 // GCM parameters whose IV or additional data is missing though its length is not
 // (SoftHSM2: SIGSEGV in C_EncryptInit and C_DecryptInit).
 TEST_F(ModuleGuards, GcmParametersWithoutTheirBytesAreRefused) {
-  CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
-  CK_KEY_TYPE aes = CKK_AES;
-  CK_ULONG valueLength = 16;
-  CK_BBOOL yes = CK_TRUE;
-  CK_ATTRIBUTE aesTemplate[] = {{CKA_CLASS, &secretClass, sizeof secretClass},
-                                {CKA_KEY_TYPE, &aes, sizeof aes},
-                                {CKA_VALUE_LEN, &valueLength, sizeof valueLength},
-                                {CKA_ENCRYPT, &yes, 1},
-                                {CKA_DECRYPT, &yes, 1}};
-  CK_MECHANISM aesGeneration = {CKM_AES_KEY_GEN, nullptr, 0};
-  CK_OBJECT_HANDLE aesKey = CK_INVALID_HANDLE;
-  ASSERT_CKR(CKR_OK, f->C_GenerateKey(session, &aesGeneration, aesTemplate, 5, &aesKey));
+  const CK_OBJECT_HANDLE aesKey = aesKeyFor({CKA_ENCRYPT, CKA_DECRYPT});
+  ASSERT_FALSE(HasFailure());
   Bytes iv(12, 1), aad(16, 2);
   const CK_GCM_PARAMS cases[] = {
       {nullptr, iv.size(), aad.data(), aad.size(), 128},
