@@ -137,14 +137,7 @@ class Misuse : public LoggedInSession {
     LoggedInSession::SetUp();
     if (HasFatalFailure()) return;
     CK_BBOOL yes = CK_TRUE;
-    CK_ULONG bits = 1024;
-    CK_BYTE exponent[] = {1, 0, 1};
-    CK_ATTRIBUTE rsaPublic[] = {{CKA_MODULUS_BITS, &bits, sizeof bits}, {CKA_PUBLIC_EXPONENT, exponent, 3},
-                                {CKA_VERIFY, &yes, 1}, {CKA_ENCRYPT, &yes, 1}};
-    CK_ATTRIBUTE rsaPrivate[] = {{CKA_SIGN, &yes, 1}, {CKA_DECRYPT, &yes, 1}};
-    CK_MECHANISM rsaGeneration = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-    ASSERT_CKR(CKR_OK, f->C_GenerateKeyPair(session, &rsaGeneration, rsaPublic, 4, rsaPrivate, 2, &rsa_.publicKey,
-                                            &rsa_.privateKey));
+    ASSERT_CKR(CKR_OK, generateRsaKeyPair(f, session, 1024, CK_TRUE, &rsa_.publicKey, &rsa_.privateKey));
     CK_BYTE p256[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
     CK_ATTRIBUTE ecPublic[] = {{CKA_EC_PARAMS, p256, sizeof p256}, {CKA_VERIFY, &yes, 1}};
     CK_ATTRIBUTE ecPrivate[] = {{CKA_SIGN, &yes, 1}};

@@ -65,17 +65,7 @@ class ModuleGuards : public LoggedInSession {
   void SetUp() override {
     LoggedInSession::SetUp();
     if (HasFatalFailure()) return;
-    CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-    CK_ULONG bits = kModulusLength * 8;
-    CK_BYTE exponent[] = {1, 0, 1};
-    CK_BBOOL yes = CK_TRUE;
-    CK_ATTRIBUTE pubTemplate[] = {{CKA_ENCRYPT, &yes, 1},
-                                  {CKA_VERIFY, &yes, 1},
-                                  {CKA_MODULUS_BITS, &bits, sizeof bits},
-                                  {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
-    CK_ATTRIBUTE privTemplate[] = {{CKA_DECRYPT, &yes, 1}, {CKA_SIGN, &yes, 1}};
-    ASSERT_CKR(CKR_OK,
-               f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 2, &publicKey, &privateKey));
+    ASSERT_CKR(CKR_OK, generateRsaKeyPair(f, session, kModulusLength * 8, CK_TRUE, &publicKey, &privateKey));
   }
 
   // A session AES key of 16 bytes, extractable, that permits the given uses.

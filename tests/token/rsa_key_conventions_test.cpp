@@ -19,16 +19,7 @@ class RsaKeyConventions : public LoggedInSession {
   }
 
   void generatePair(CK_BBOOL maySign, CK_OBJECT_HANDLE *pub, CK_OBJECT_HANDLE *priv) {
-    CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-    CK_ULONG bits = kBits;
-    CK_BYTE exponent[] = {1, 0, 1};
-    CK_BBOOL yes = CK_TRUE;
-    CK_ATTRIBUTE pubTemplate[] = {{CKA_ENCRYPT, &yes, 1},
-                                  {CKA_VERIFY, &yes, 1},
-                                  {CKA_MODULUS_BITS, &bits, sizeof bits},
-                                  {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
-    CK_ATTRIBUTE privTemplate[] = {{CKA_DECRYPT, &yes, 1}, {CKA_SIGN, &maySign, 1}};
-    ASSERT_CKR(CKR_OK, f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 2, pub, priv));
+    ASSERT_CKR(CKR_OK, generateRsaKeyPair(f, session, kBits, maySign, pub, priv));
   }
 
   using InitMember = CK_RV (*CK_FUNCTION_LIST::*)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE);

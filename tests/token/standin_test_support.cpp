@@ -48,6 +48,19 @@ CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session) {
   return f->C_Login(*session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size());
 }
 
+CK_RV generateRsaKeyPair(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits, CK_BBOOL maySign,
+                         CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
+  CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  CK_BYTE exponent[] = {1, 0, 1};
+  CK_BBOOL yes = CK_TRUE;
+  CK_ATTRIBUTE pubTemplate[] = {{CKA_ENCRYPT, &yes, 1},
+                                {CKA_VERIFY, &yes, 1},
+                                {CKA_MODULUS_BITS, &bits, sizeof bits},
+                                {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
+  CK_ATTRIBUTE privTemplate[] = {{CKA_DECRYPT, &yes, 1}, {CKA_SIGN, &maySign, 1}};
+  return f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 2, publicKey, privateKey);
+}
+
 CK_C_INITIALIZE_ARGS osLockingArgs() {
   CK_C_INITIALIZE_ARGS args{};
   args.flags = CKF_OS_LOCKING_OK;

@@ -27,6 +27,10 @@ std::string userPin();
 CK_ULONG provisionedTokens();
 // Opens a read-write session on slot 0 and logs the user in.
 CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session);
+// An RSA key pair of `bits` on the session, public exponent 65537: the public key encrypts
+// and verifies, the private key decrypts and, with maySign, signs.
+CK_RV generateRsaKeyPair(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits, CK_BBOOL maySign,
+                         CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey);
 // Initialisation arguments with OS locking, as the programs that use the library pass.
 CK_C_INITIALIZE_ARGS osLockingArgs();
 

@@ -1,5 +1,7 @@
 #include "emulations/rsa_key_conventions.h"
 
+#include "building_blocks/secret_key_value.h"
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -27,16 +29,11 @@ bool claims(const OperationRequest &request, CK_MECHANISM_TYPE mechanism, CK_OBJ
 
 // The key's modulus, big-endian; empty when it cannot be read.
 std::vector<CK_BYTE> modulusOf(const OperationRequest &request) {
-  CK_ATTRIBUTE attribute = {CKA_MODULUS, nullptr, 0};
+  std::vector<CK_BYTE> modulus;
   if (request.module.C_GetAttributeValue == nullptr ||
-      request.module.C_GetAttributeValue(request.session, request.key, &attribute, 1) != CKR_OK ||
-      attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+      readAttributeBytes(request.module, request.session, request.key, CKA_MODULUS, &modulus) != CKR_OK) {
     return {};
   }
-  std::vector<CK_BYTE> modulus(attribute.ulValueLen);
-  attribute.pValue = modulus.data();
-  if (request.module.C_GetAttributeValue(request.session, request.key, &attribute, 1) != CKR_OK) return {};
-  modulus.resize(attribute.ulValueLen);
   return modulus;
 }
 
