@@ -25,12 +25,24 @@ bool appliesTo(const TemplateTranslation &translation, const CallTemplates &temp
   return (translation.calls & templateCalls(templates.call())) != 0;
 }
 
+// The attributes whose value is itself a template. Every other attribute, array-flagged
+// ones such as CKA_ALLOWED_MECHANISMS included, holds bytes the module copies as they are.
+bool holdsTemplate(CK_ATTRIBUTE_TYPE type) {
+  return type == CKA_WRAP_TEMPLATE || type == CKA_UNWRAP_TEMPLATE || type == CKA_DERIVE_TEMPLATE;
+}
+
+// How many templates deep a template may sit inside the caller's (a wrap template inside
+// a key's template is one). Deeper nesting, a template that contains itself included, is
+// refused rather than followed.
+constexpr int kDeepestNestedTemplate = 4;
+
 // A template the module could not read without following a null pointer: no template with
 // a count (CKR_ARGUMENTS_BAD), or an attribute that claims a value without one
 // (CKR_ATTRIBUTE_VALUE_INVALID), also inside an attribute whose value is a template. The
 // module reads them unchecked (measured: SoftHSM2 ends the process with SIGSEGV in
-// C_CreateObject, C_GenerateKey, C_GenerateKeyPair and C_FindObjectsInit).
-CK_RV refuseUnreadable(AttributeList list) {
+// C_CreateObject, C_GenerateKey, C_GenerateKeyPair and C_FindObjectsInit). A template
+// nested deeper than kDeepestNestedTemplate is CKR_ATTRIBUTE_VALUE_INVALID.
+CK_RV refuseUnreadable(AttributeList list, int depth = 0) {
   if (list.attributes == nullptr) return list.count == 0 ? CKR_OK : CKR_ARGUMENTS_BAD;
   for (CK_ULONG i = 0; i < list.count; ++i) {
     const CK_ATTRIBUTE &attribute = list.attributes[i];
@@ -38,9 +50,11 @@ CK_RV refuseUnreadable(AttributeList list) {
       if (attribute.ulValueLen != 0) return CKR_ATTRIBUTE_VALUE_INVALID;
       continue;
     }
-    if ((attribute.type & CKF_ARRAY_ATTRIBUTE) != 0) {
+    if (holdsTemplate(attribute.type)) {
+      if (depth == kDeepestNestedTemplate) return CKR_ATTRIBUTE_VALUE_INVALID;
       const CK_RV rv = refuseUnreadable({static_cast<CK_ATTRIBUTE_PTR>(attribute.pValue),
-                                         attribute.ulValueLen / static_cast<CK_ULONG>(sizeof(CK_ATTRIBUTE))});
+                                         attribute.ulValueLen / static_cast<CK_ULONG>(sizeof(CK_ATTRIBUTE))},
+                                        depth + 1);
       if (rv != CKR_OK) return rv;
     }
   }
