@@ -2,6 +2,7 @@
 
 #include "building_blocks/oaep_encoding.h"
 #include "building_blocks/oaep_raw_rsa.h"
+#include "building_blocks/rsa_modulus.h"
 #include "building_blocks/secret_key_value.h"
 #include "building_blocks/wrapping_keys.h"
 
@@ -80,12 +81,10 @@ CK_RV wrapKeyWithOaep(const OperationRequest &request, CK_OBJECT_HANDLE key, Out
   const CK_OBJECT_HANDLE wrappingKey = request.key;
   CK_RV rv = checkKeyRole(module, session, wrappingKey, kWrappingKey);
   if (rv != CKR_OK) return rv;
-  Bytes modulus;
+  const Bytes modulus = modulusValue(module, session, wrappingKey);
   Bytes exponent;
-  rv = readAttributeBytes(module, session, wrappingKey, CKA_MODULUS, &modulus);
-  if (rv == CKR_OK) rv = readAttributeBytes(module, session, wrappingKey, CKA_PUBLIC_EXPONENT, &exponent);
+  rv = readAttributeBytes(module, session, wrappingKey, CKA_PUBLIC_EXPONENT, &exponent);
   if (rv != CKR_OK) return rv;
-  while (!modulus.empty() && modulus.front() == 0) modulus.erase(modulus.begin());
   const CK_ULONG k = modulus.size();
   if (!fitsBlock(scheme, k)) return CKR_WRAPPING_KEY_SIZE_RANGE;
   Bytes value;

@@ -1,6 +1,6 @@
 #include "emulations/rsa_key_conventions.h"
 
-#include "building_blocks/secret_key_value.h"
+#include "building_blocks/rsa_modulus.h"
 
 #include <algorithm>
 #include <utility>
@@ -25,16 +25,6 @@ CK_OBJECT_CLASS keyClass(const OperationRequest &request) {
 
 bool claims(const OperationRequest &request, CK_MECHANISM_TYPE mechanism, CK_OBJECT_CLASS keyClassClaimed) {
   return request.mechanism->mechanism == mechanism && keyClass(request) == keyClassClaimed;
-}
-
-// The key's modulus, big-endian; empty when it cannot be read.
-std::vector<CK_BYTE> modulusOf(const OperationRequest &request) {
-  std::vector<CK_BYTE> modulus;
-  if (request.module.C_GetAttributeValue == nullptr ||
-      readAttributeBytes(request.module, request.session, request.key, CKA_MODULUS, &modulus) != CKR_OK) {
-    return {};
-  }
-  return modulus;
 }
 
 // What input the substitute takes: the module's operation answers input it cannot take
@@ -102,7 +92,8 @@ CK_RV startSubstitute(const OperationRequest &request, InitFunction init, RunFun
                       std::unique_ptr<ActiveOperation> *operation) {
   if (init == nullptr || run == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
   const CK_RV rv = init(request.session, request.mechanism, request.key);
-  if (rv == CKR_OK) *operation = std::make_unique<SubstituteOperation>(request, run, rule, modulusOf(request));
+  if (rv == CKR_OK) *operation = std::make_unique<SubstituteOperation>(
+        request, run, rule, modulusValue(request.module, request.session, request.key));
   return rv;
 }
 

@@ -1,16 +1,11 @@
 #include "operations/forwarded_operation.h"
 
+#include "building_blocks/rsa_modulus.h"
+
 #include <vector>
 
 namespace zorvel::core {
 namespace {
-
-// The length of the key's modulus in bytes; 0 when it cannot be read.
-CK_ULONG modulusLength(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key) {
-  CK_ATTRIBUTE modulus = {CKA_MODULUS, nullptr, 0};
-  if (callModule(module.C_GetAttributeValue, session, key, &modulus, CK_ULONG{1}) != CKR_OK) return 0;
-  return modulus.ulValueLen == CK_UNAVAILABLE_INFORMATION ? 0 : modulus.ulValueLen;
-}
 
 constexpr CK_ULONG kPkcs1PaddingLength = 11;
 
@@ -24,7 +19,7 @@ InputBound inputBoundOf(const CK_FUNCTION_LIST &module, Family family, CK_SESSIO
       !(raw && family == Family::Verify)) {
     return {};
   }
-  const CK_ULONG block = modulusLength(module, session, key);
+  const CK_ULONG block = static_cast<CK_ULONG>(modulusValue(module, session, key).size());
   if (block <= kPkcs1PaddingLength) return {};
   if (family == Family::Decrypt) return {block, CKR_ENCRYPTED_DATA_LEN_RANGE, block};
   return {raw ? block : block - kPkcs1PaddingLength, CKR_DATA_LEN_RANGE, block};
