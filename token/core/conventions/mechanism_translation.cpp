@@ -90,19 +90,32 @@ BackendMechanism::BackendMechanism(CK_MECHANISM_PTR caller) : caller_(caller) {
     local_.pParameter = &pss;
     translated_ = true;
   } else if (caller->mechanism == CKM_AES_GCM) {
-    CK_GCM_PARAMS gcm;
-    if (!copyCallerParameter(*caller, &gcm)) return;
-    // The module copies the IV and the AAD unchecked (SoftHSM2: SIGSEGV on a null one).
-    if (gcm.ulIvLen > std::numeric_limits<CK_ULONG>::max() / 8 || (gcm.pIv == nullptr && gcm.ulIvLen != 0) ||
-        (gcm.pAAD == nullptr && gcm.ulAADLen != 0)) {
-      status_ = CKR_MECHANISM_PARAM_INVALID;
-      return;
-    }
-    parameter_.gcm = {gcm.pIv, gcm.ulIvLen, gcm.ulIvLen * 8, gcm.pAAD, gcm.ulAADLen, gcm.ulTagBits};
-    local_.pParameter = &parameter_.gcm;
-    local_.ulParameterLen = sizeof(BackendGcmParams);
-    translated_ = true;
+    translateGcm(*caller);
   }
+}
+
+// Either record; the module's own is forwarded as it is. The module copies the IV and the
+// AAD unchecked (SoftHSM2: SIGSEGV on a null one with a length), and with an IV of no
+// bytes encrypts under a fixed hidden one; PKCS#11 asks for at least one byte.
+void BackendMechanism::translateGcm(const CK_MECHANISM &caller) {
+  CK_GCM_PARAMS gcm;
+  BackendGcmParams backend;
+  const bool fiveFields = copyCallerParameter(caller, &gcm);
+  if (fiveFields) {
+    backend = {gcm.pIv, gcm.ulIvLen, gcm.ulIvLen * 8, gcm.pAAD, gcm.ulAADLen, gcm.ulTagBits};
+  } else if (!copyCallerParameter(caller, &backend)) {
+    return;
+  }
+  if (backend.ulIvLen == 0 || backend.ulIvLen > std::numeric_limits<CK_ULONG>::max() / 8 ||
+      backend.pIv == nullptr || (backend.pAAD == nullptr && backend.ulAADLen != 0)) {
+    status_ = CKR_MECHANISM_PARAM_INVALID;
+    return;
+  }
+  if (!fiveFields) return;
+  parameter_.gcm = backend;
+  local_.pParameter = &parameter_.gcm;
+  local_.ulParameterLen = sizeof(BackendGcmParams);
+  translated_ = true;
 }
 
 }  // namespace zorvel::core

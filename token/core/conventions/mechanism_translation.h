@@ -7,7 +7,9 @@
 //                       CKZ_DATA_SPECIFIED.
 //   RSA PSS mechanisms  an HMAC-coded hashAlg becomes the digest mechanism.
 //   CKM_AES_GCM         the five-field CK_GCM_PARAMS becomes the backend's record, which
-//                       also carries the IV length in bits.
+//                       also carries the IV length in bits; the backend's own record
+//                       passes as it is. Either is refused without an IV or with a null
+//                       IV or AAD that claims a length.
 #ifndef ZORVEL_TOKEN_CORE_CONVENTIONS_MECHANISM_TRANSLATION_H
 #define ZORVEL_TOKEN_CORE_CONVENTIONS_MECHANISM_TRANSLATION_H
 
@@ -37,6 +39,8 @@ class BackendMechanism {
   CK_MECHANISM_PTR get() { return translated_ ? &local_ : caller_; }
 
  private:
+  void translateGcm(const CK_MECHANISM &caller);
+
   CK_MECHANISM_PTR caller_;
   CK_MECHANISM local_{};
   bool translated_ = false;
