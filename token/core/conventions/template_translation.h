@@ -70,9 +70,10 @@ class CallTemplates {
 // module at the end.
 class AttributeReader {
  public:
+  // `traced`: the translations that change a value are named in the call trace.
   AttributeReader(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
-                  std::size_t next)
-      : module_(module), session_(session), object_(object), next_(next) {}
+                  std::size_t next, bool traced = true)
+      : module_(module), session_(session), object_(object), next_(next), traced_(traced) {}
   const CK_FUNCTION_LIST &module() const { return module_; }
   CK_SESSION_HANDLE session() const { return session_; }
   CK_OBJECT_HANDLE object() const { return object_; }
@@ -83,6 +84,7 @@ class AttributeReader {
   CK_SESSION_HANDLE session_;
   CK_OBJECT_HANDLE object_;
   std::size_t next_;
+  bool traced_;
 };
 
 struct TemplateTranslation {
@@ -110,6 +112,10 @@ CK_RV checkMadeObject(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session,
                       CK_OBJECT_HANDLE_PTR made);
 // C_GetAttributeValue as the caller sees it.
 CK_RV readAttributeValues(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                          CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
+// The same read for the stand-in's own judgement of a call (a key's type, say): the call
+// trace does not name the translations it passes.
+CK_RV readAsTheCallerSees(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                           CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
 
 }  // namespace zorvel::core

@@ -86,8 +86,9 @@ CK_RV AttributeReader::operator()(CK_ATTRIBUTE_PTR attributes, CK_ULONG count) c
     const TemplateTranslation &translation = *kTranslations[i];
     if (translation.read == nullptr) continue;
     bool applied = false;
-    const CK_RV rv = translation.read(AttributeReader(module_, session_, object_, i + 1), attributes, count, &applied);
-    if (applied) noteServedBy(translation.name);
+    const CK_RV rv =
+        translation.read(AttributeReader(module_, session_, object_, i + 1, traced_), attributes, count, &applied);
+    if (applied && traced_) noteServedBy(translation.name);
     return rv;
   }
   return callModule(module_.C_GetAttributeValue, session_, object_, attributes, count);
@@ -121,6 +122,11 @@ CK_RV checkMadeObject(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session,
 CK_RV readAttributeValues(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                           CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
   return AttributeReader(module, session, object, 0)(attributes, count);
+}
+
+CK_RV readAsTheCallerSees(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                          CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+  return AttributeReader(module, session, object, 0, false)(attributes, count);
 }
 
 }  // namespace zorvel::core

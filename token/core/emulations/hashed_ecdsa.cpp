@@ -132,15 +132,6 @@ CK_RV startHashedEcdsa(const OperationRequest &request, std::unique_ptr<ActiveOp
   if (!context || EVP_DigestInit_ex(context.get(), ecdsaDigest(request.mechanism->mechanism), nullptr) != 1) {
     return CKR_HOST_MEMORY;
   }
-  // The module's raw ECDSA takes any key at Init and fails its signature later
-  // (measured: SoftHSM2 answers CKR_OK to C_SignInit with CKM_ECDSA and an RSA or AES key,
-  // then CKR_GENERAL_ERROR to C_Sign), so the key's type is judged here first.
-  CK_KEY_TYPE keyType = CKK_VENDOR_DEFINED;
-  CK_ATTRIBUTE typeAttribute = {CKA_KEY_TYPE, &keyType, sizeof keyType};
-  if (module.C_GetAttributeValue != nullptr &&
-      module.C_GetAttributeValue(request.session, request.key, &typeAttribute, 1) == CKR_OK && keyType != CKK_EC) {
-    return CKR_KEY_TYPE_INCONSISTENT;
-  }
   CK_MECHANISM raw = {CKM_ECDSA, nullptr, 0};
   const CK_RV rv = signing ? module.C_SignInit(request.session, &raw, request.key)
                            : module.C_VerifyInit(request.session, &raw, request.key);

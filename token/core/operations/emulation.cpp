@@ -1,5 +1,7 @@
 #include "operations/emulation.h"
 
+#include "operations/mechanism_key_types.h"
+
 namespace zorvel::core {
 namespace {
 
@@ -47,7 +49,9 @@ bool EmulationTable::refused(CK_MECHANISM_TYPE type, Family family) const {
 }
 
 Claim EmulationTable::claim(const OperationRequest &request) const {
-  if (refused(request.mechanism->mechanism, request.family)) return {true, nullptr};
+  if (refused(request.mechanism->mechanism, request.family)) return {CKR_MECHANISM_INVALID, nullptr};
+  const CK_RV keyRefusal = keyTypeRefusal(request);
+  if (keyRefusal != CKR_OK) return {keyRefusal, nullptr};
   for (const Emulation &row : *this) {
     if (row.family == request.family && row.claims(request)) return {false, &row};
   }

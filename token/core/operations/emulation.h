@@ -101,8 +101,11 @@ struct Refusal {
 
 // What the table says of a call: refused, carried out by a row, or neither (forwarded).
 struct Claim {
-  bool refused = false;
+  // The stand-in's answer to a refused call, given before the module sees it: CKR_OK when
+  // the call is not refused.
+  CK_RV refusal = CKR_OK;
   const Emulation *row = nullptr;
+  bool refused() const { return refusal != CKR_OK; }
 };
 
 class EmulationTable {
@@ -111,8 +114,9 @@ class EmulationTable {
   constexpr EmulationTable(const Emulation (&rows)[N], const Refusal (&refusals)[M])
       : rows_(rows), count_(N), refusals_(refusals), refusalCount_(M) {}
 
-  // A refusal first (refused()), else the first row of the request's family that claims
-  // it.
+  // A refusal first: a refused mechanism (refused()) CKR_MECHANISM_INVALID, then a key of
+  // a type the mechanism does not work with (mechanism_key_types.h); else the first row
+  // of the request's family that claims it.
   Claim claim(const OperationRequest &request) const;
   // Whether the mechanism is refused for the family: a refusal names it, or rows offer it
   // with an own record but none of the family.

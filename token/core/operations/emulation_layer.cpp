@@ -23,7 +23,7 @@ const Function *carryOutOf(const Claim &claim) {
 Claim EmulationLayer::claim(const OperationRequest &request) const {
   if (request.mechanism == nullptr) return {};
   const Claim found = emulations_.claim(request);
-  if (found.refused) noteServedBy("refused by the stand-in");
+  if (found.refused()) noteServedBy("refused by the stand-in");
   if (found.row != nullptr) noteServedBy(found.row->name);
   return found;
 }
@@ -36,7 +36,7 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
   if (running != nullptr && running->emulated()) return CKR_OPERATION_ACTIVE;
   const OperationRequest request = {module_, family, session, mechanism, key};
   const Claim claimed = claim(request);
-  if (!claimed.refused && claimed.row == nullptr) {
+  if (!claimed.refused() && claimed.row == nullptr) {
     // The module judges a second Init of its own, also when it ended the first one in a
     // way the layer did not follow.
     const CK_RV rv = forwardInit(module_, family, session, mechanism, key);
@@ -53,7 +53,7 @@ CK_RV EmulationLayer::init(OperationSlot *slot, Family family, CK_SESSION_HANDLE
     if (static_cast<const ForwardedOperation &>(*running->operation).stillActive()) return CKR_OPERATION_ACTIVE;
     slot->end(running);
   }
-  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  if (claimed.refused()) return claimed.refusal;
   const StartFunction *start = carryOutOf<StartFunction>(claimed);
   if (start == nullptr) return CKR_GENERAL_ERROR;
   std::unique_ptr<ActiveOperation> operation;
@@ -137,9 +137,9 @@ CK_RV EmulationLayer::wrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechan
   const OperationRequest request = {module_, Family::Wrap, session, mechanism, wrappingKey};
   const Claim claimed = claim(request);
   const WrapFunction *wrap = carryOutOf<WrapFunction>(claimed);
-  const CK_RV rv = claimed.refused   ? CKR_MECHANISM_INVALID
-                   : wrap != nullptr ? (*wrap)(request, key, wrapped)
-                                     : callModule(module_.C_WrapKey, session, mechanism, wrappingKey, key,
+  const CK_RV rv = claimed.refused() ? claimed.refusal
+                   : wrap != nullptr  ? (*wrap)(request, key, wrapped)
+                                      : callModule(module_.C_WrapKey, session, mechanism, wrappingKey, key,
                                                   wrapped.data, wrapped.length);
   hookResult(Family::Wrap, rv, wrapped);
   return rv;
@@ -150,7 +150,7 @@ CK_RV EmulationLayer::unwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mech
                                 CK_OBJECT_HANDLE_PTR key) {
   const OperationRequest request = {module_, Family::Unwrap, session, mechanism, unwrappingKey};
   const Claim claimed = claim(request);
-  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  if (claimed.refused()) return claimed.refusal;
   const UnwrapFunction *unwrap = carryOutOf<UnwrapFunction>(claimed);
   if (unwrap != nullptr) return (*unwrap)(request, wrapped, keyTemplate, key);
   return callModule(module_.C_UnwrapKey, session, mechanism, unwrappingKey, wrapped.data, wrapped.length,
@@ -161,7 +161,7 @@ CK_RV EmulationLayer::deriveKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mech
                                 AttributeList keyTemplate, CK_OBJECT_HANDLE_PTR key) {
   const OperationRequest request = {module_, Family::Derive, session, mechanism, baseKey};
   const Claim claimed = claim(request);
-  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  if (claimed.refused()) return claimed.refusal;
   const KeyMakingFunction *derive = carryOutOf<KeyMakingFunction>(claimed);
   if (derive != nullptr) return (*derive)(request, keyTemplate, key);
   return callModule(module_.C_DeriveKey, session, mechanism, baseKey, keyTemplate.attributes, keyTemplate.count, key);
@@ -171,7 +171,7 @@ CK_RV EmulationLayer::generateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR me
                                   CK_OBJECT_HANDLE_PTR key) {
   const OperationRequest request = {module_, Family::Generate, session, mechanism, CK_INVALID_HANDLE};
   const Claim claimed = claim(request);
-  if (claimed.refused) return CKR_MECHANISM_INVALID;
+  if (claimed.refused()) return claimed.refusal;
   const KeyMakingFunction *generate = carryOutOf<KeyMakingFunction>(claimed);
   if (generate != nullptr) return (*generate)(request, keyTemplate, key);
   return callModule(module_.C_GenerateKey, session, mechanism, keyTemplate.attributes, keyTemplate.count, key);

@@ -5,7 +5,8 @@
 // forwarded. The rules every operation shares are kept here once:
 //
 //   - a mechanism the table refuses gets CKR_MECHANISM_INVALID before the key is looked
-//     at;
+//     at, then a key of another type than the mechanism works with its ..._INCONSISTENT
+//     answer (mechanism_key_types.h), before the module sees it;
 //   - one operation per session, whatever its family: a second Init gets
 //     CKR_OPERATION_ACTIVE (a forwarded Init meets the module's own guard, which also
 //     knows operations the stand-in does not follow);
