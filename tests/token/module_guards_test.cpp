@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -70,16 +71,18 @@ class ModuleGuards : public LoggedInSession {
 
   // A session AES key of 16 bytes, extractable, that permits the given uses.
   CK_OBJECT_HANDLE aesKeyFor(const std::vector<CK_ATTRIBUTE_TYPE> &uses) {
-    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
-    CK_KEY_TYPE aes = CKK_AES;
-    CK_ULONG valueLength = 16;
+    return secretKeyFor(CKM_AES_KEY_GEN, 16, uses);
+  }
+
+  // A session secret key made by the generation mechanism, of valueLength bytes where the
+  // mechanism takes a length, that permits the given uses.
+  CK_OBJECT_HANDLE secretKeyFor(CK_MECHANISM_TYPE generationMechanism, CK_ULONG valueLength,
+                                const std::vector<CK_ATTRIBUTE_TYPE> &uses) {
     CK_BBOOL yes = CK_TRUE;
-    std::vector<CK_ATTRIBUTE> tmpl = {{CKA_CLASS, &secretClass, sizeof secretClass},
-                                      {CKA_KEY_TYPE, &aes, sizeof aes},
-                                      {CKA_VALUE_LEN, &valueLength, sizeof valueLength},
-                                      {CKA_EXTRACTABLE, &yes, 1}};
+    std::vector<CK_ATTRIBUTE> tmpl = {{CKA_EXTRACTABLE, &yes, 1}};
+    if (valueLength != 0) tmpl.push_back({CKA_VALUE_LEN, &valueLength, sizeof valueLength});
     for (CK_ATTRIBUTE_TYPE use : uses) tmpl.push_back({use, &yes, 1});
-    CK_MECHANISM generation = {CKM_AES_KEY_GEN, nullptr, 0};
+    CK_MECHANISM generation = {generationMechanism, nullptr, 0};
     CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
     EXPECT_CKR(CKR_OK, f->C_GenerateKey(session, &generation, tmpl.data(), tmpl.size(), &key));
     return key;
@@ -89,7 +92,8 @@ class ModuleGuards : public LoggedInSession {
   CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
 };
 
-enum class RsaCall { Encrypt, Decrypt, Sign, Verify };
+// DecryptByPublicKey: the raw public-key operation that the stand-in runs as an encryption.
+enum class RsaCall { Encrypt, Decrypt, DecryptByPublicKey, Sign, Verify };
 
 struct RsaInputCase {
   const char *name;
@@ -100,13 +104,22 @@ struct RsaInputCase {
 };
 
 // SoftHSM2 ends the process (status 5) on the X.509 encryption, signature and verification
-// rows of 129 bytes, and answers CKR_GENERAL_ERROR to the other refused ones.
+// rows of 129 bytes, and answers CKR_GENERAL_ERROR to the other refused ones. The inputs
+// are zero bytes, a value below any modulus. (SoftHSM2 makes no raw signature with a
+// private key whose modulus carries a leading zero byte: CKR_GENERAL_ERROR, whatever the
+// length.)
 const RsaInputCase kRsaInputCases[] = {
     {"X.509 encryption of the modulus length", CKM_RSA_X_509, RsaCall::Encrypt, 128, CKR_OK},
+    {"X.509 encryption of fewer bytes", CKM_RSA_X_509, RsaCall::Encrypt, 100, CKR_OK},
     {"X.509 encryption of a byte more", CKM_RSA_X_509, RsaCall::Encrypt, 129, CKR_DATA_LEN_RANGE},
+    {"X.509 encryption of two bytes more", CKM_RSA_X_509, RsaCall::Encrypt, 130, CKR_DATA_LEN_RANGE},
     {"X.509 signature of a byte more", CKM_RSA_X_509, RsaCall::Sign, 129, CKR_DATA_LEN_RANGE},
+    {"X.509 signature of two bytes more", CKM_RSA_X_509, RsaCall::Sign, 130, CKR_DATA_LEN_RANGE},
     {"X.509 verification of a byte more", CKM_RSA_X_509, RsaCall::Verify, 129, CKR_DATA_LEN_RANGE},
     {"X.509 decryption of a byte more", CKM_RSA_X_509, RsaCall::Decrypt, 129, CKR_ENCRYPTED_DATA_LEN_RANGE},
+    {"X.509 public-key decryption of the modulus length", CKM_RSA_X_509, RsaCall::DecryptByPublicKey, 128, CKR_OK},
+    {"X.509 public-key decryption of a byte more", CKM_RSA_X_509, RsaCall::DecryptByPublicKey, 129,
+     CKR_ENCRYPTED_DATA_LEN_RANGE},
     {"X.509 encryption of a megabyte", CKM_RSA_X_509, RsaCall::Encrypt, 1 << 20, CKR_DATA_LEN_RANGE},
     {"PKCS#1 encryption of 117 bytes", CKM_RSA_PKCS, RsaCall::Encrypt, 117, CKR_OK},
     {"PKCS#1 encryption of 118 bytes", CKM_RSA_PKCS, RsaCall::Encrypt, 118, CKR_DATA_LEN_RANGE},
@@ -121,6 +134,7 @@ CK_RV initFor(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, RsaCall call, C
   switch (call) {
     case RsaCall::Encrypt: return f->C_EncryptInit(session, mechanism, publicKey);
     case RsaCall::Decrypt: return f->C_DecryptInit(session, mechanism, privateKey);
+    case RsaCall::DecryptByPublicKey: return f->C_DecryptInit(session, mechanism, publicKey);
     case RsaCall::Sign: return f->C_SignInit(session, mechanism, privateKey);
     case RsaCall::Verify: return f->C_VerifyInit(session, mechanism, publicKey);
   }
@@ -132,7 +146,9 @@ CK_RV runOn(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, RsaCall call, Byt
   CK_ULONG outputLength = output.size();
   switch (call) {
     case RsaCall::Encrypt: return f->C_Encrypt(session, input.data(), input.size(), output.data(), &outputLength);
-    case RsaCall::Decrypt: return f->C_Decrypt(session, input.data(), input.size(), output.data(), &outputLength);
+    case RsaCall::Decrypt:
+    case RsaCall::DecryptByPublicKey:
+      return f->C_Decrypt(session, input.data(), input.size(), output.data(), &outputLength);
     case RsaCall::Sign: return f->C_Sign(session, input.data(), input.size(), output.data(), &outputLength);
     case RsaCall::Verify: return f->C_Verify(session, input.data(), input.size(), output.data(), output.size());
   }
@@ -141,19 +157,31 @@ CK_RV runOn(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, RsaCall call, Byt
 
 // The call's answer, and after a refusal that the operation has ended: a second Init of
 // the family is taken (the module answers CKR_OPERATION_ACTIVE while it still runs one).
+// The key is sized by its modulus' value: a modulus written with a leading zero byte gives
+// the same answers (SoftHSM2, which sizes it so too, ended the process on the 129-byte
+// rows, and on ending the operation with a block as long as the attribute).
 TEST_F(ModuleGuards, RsaInputBeyondTheBlockGetsItsAnswerAndEndsTheOperation) {
-  for (const RsaInputCase &c : kRsaInputCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_TRUE(answersInChild(c.expected, [&] {
-      CK_MECHANISM mechanism = {c.mechanism, nullptr, 0};
-      CK_RV rv = initFor(f, session, c.call, &mechanism, publicKey, privateKey);
-      if (rv != CKR_OK) return rv;
-      Bytes input(c.inputLength, 0);
-      rv = runOn(f, session, c.call, input);
-      if (rv == CKR_OK) return rv;
-      const CK_RV again = initFor(f, session, c.call, &mechanism, publicKey, privateKey);
-      return again == CKR_OK ? rv : again;
-    }));
+  CK_OBJECT_HANDLE zeroLedPublic = CK_INVALID_HANDLE, zeroLedPrivate = CK_INVALID_HANDLE;
+  ASSERT_CKR(CKR_OK, createRsaKeyPairWithLeadingZero(f, session, kModulusLength * 8, &zeroLedPublic, &zeroLedPrivate));
+  const struct {
+    const char *name;
+    CK_OBJECT_HANDLE publicKey, privateKey;
+  } keyPairs[] = {{"generated key", publicKey, privateKey},
+                  {"modulus with a leading zero byte", zeroLedPublic, zeroLedPrivate}};
+  for (const auto &keys : keyPairs) {
+    for (const RsaInputCase &c : kRsaInputCases) {
+      SCOPED_TRACE(std::string(keys.name) + ": " + c.name);
+      EXPECT_TRUE(answersInChild(c.expected, [&] {
+        CK_MECHANISM mechanism = {c.mechanism, nullptr, 0};
+        CK_RV rv = initFor(f, session, c.call, &mechanism, keys.publicKey, keys.privateKey);
+        if (rv != CKR_OK) return rv;
+        Bytes input(c.inputLength, 0);
+        rv = runOn(f, session, c.call, input);
+        if (rv == CKR_OK) return rv;
+        const CK_RV again = initFor(f, session, c.call, &mechanism, keys.publicKey, keys.privateKey);
+        return again == CKR_OK ? rv : again;
+      }));
+    }
   }
 }
 
@@ -169,53 +197,70 @@ TEST_F(ModuleGuards, RsaLengthQueryIsAnsweredBeforeTheInputIsJudged) {
   EXPECT_CKR(CKR_OK, f->C_Encrypt(session, input.data(), input.size(), output.data(), &length));
 }
 
-// Every call that takes a template refuses an attribute that claims a value it does not
-// point to (SoftHSM2: SIGSEGV in C_CreateObject, C_GenerateKey, C_GenerateKeyPair and
-// C_FindObjectsInit), also inside an attribute whose value is a template.
-TEST_F(ModuleGuards, TemplatesWithAValueLengthButNoValueAreRefused) {
-  const CK_OBJECT_HANDLE aesKey = aesKeyFor({CKA_ENCRYPT, CKA_WRAP, CKA_UNWRAP, CKA_DERIVE});
-  ASSERT_FALSE(HasFailure());
-  CK_MECHANISM aesGeneration = {CKM_AES_KEY_GEN, nullptr, 0};
-  CK_ULONG valueLength = 16;
-  CK_MECHANISM wrapping = {CKM_AES_KEY_WRAP, nullptr, 0};
-  Bytes wrapped(64);
-  CK_ULONG wrappedLength = wrapped.size();
-  ASSERT_CKR(CKR_OK, f->C_WrapKey(session, &wrapping, aesKey, aesKey, wrapped.data(), &wrappedLength));
-  Bytes derivationData(16, 0x5A);
-  CK_KEY_DERIVATION_STRING_DATA derivationParameter = {derivationData.data(), derivationData.size()};
-  CK_MECHANISM derivation = {CKM_AES_ECB_ENCRYPT_DATA, &derivationParameter, sizeof derivationParameter};
-
-  CK_ATTRIBUTE valueless[] = {{CKA_CLASS, nullptr, sizeof(CK_OBJECT_CLASS)}};
-  CK_ATTRIBUTE valuelessInside[] = {{CKA_WRAP_TEMPLATE, valueless, sizeof valueless}};
-  CK_ATTRIBUTE rsaPublic[] = {{CKA_MODULUS_BITS, &valueLength, sizeof valueLength}};
-  CK_MECHANISM pairGeneration = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-  struct TemplateCase {
+// The calls that take a template, each over an AES key that permits every use.
+class TemplateGuards : public ModuleGuards {
+ protected:
+  struct TemplateCall {
     const char *name;
     std::function<CK_RV(CK_ATTRIBUTE_PTR, CK_ULONG)> call;
   };
+
+  void SetUp() override {
+    ModuleGuards::SetUp();
+    if (HasFatalFailure()) return;
+    aesKey = aesKeyFor({CKA_ENCRYPT, CKA_WRAP, CKA_UNWRAP, CKA_DERIVE});
+    ASSERT_FALSE(HasFailure());
+    wrappedLength = wrapped.size();
+    ASSERT_CKR(CKR_OK, f->C_WrapKey(session, &wrapping, aesKey, aesKey, wrapped.data(), &wrappedLength));
+  }
+
+  std::vector<TemplateCall> templateCalls() {
+    return {
+        {"C_CreateObject", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_CreateObject(session, t, n, &made); }},
+        {"C_CopyObject", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_CopyObject(session, aesKey, t, n, &made); }},
+        {"C_SetAttributeValue",
+         [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_SetAttributeValue(session, aesKey, t, n); }},
+        {"C_GenerateKey",
+         [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_GenerateKey(session, &aesGeneration, t, n, &made); }},
+        {"C_GenerateKeyPair, public template",
+         [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) {
+           return f->C_GenerateKeyPair(session, &pairGeneration, t, n, nullptr, 0, &made, &second);
+         }},
+        {"C_GenerateKeyPair, private template",
+         [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) {
+           return f->C_GenerateKeyPair(session, &pairGeneration, rsaPublic, 1, t, n, &made, &second);
+         }},
+        {"C_FindObjectsInit", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_FindObjectsInit(session, t, n); }},
+        {"C_UnwrapKey",
+         [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) {
+           return f->C_UnwrapKey(session, &wrapping, aesKey, wrapped.data(), wrappedLength, t, n, &made);
+         }},
+        {"C_DeriveKey",
+         [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_DeriveKey(session, &derivation, aesKey, t, n, &made); }},
+    };
+  }
+
+  CK_OBJECT_HANDLE aesKey = CK_INVALID_HANDLE;
   CK_OBJECT_HANDLE made = CK_INVALID_HANDLE, second = CK_INVALID_HANDLE;
-  const TemplateCase cases[] = {
-      {"C_CreateObject", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_CreateObject(session, t, n, &made); }},
-      {"C_CopyObject", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_CopyObject(session, aesKey, t, n, &made); }},
-      {"C_SetAttributeValue", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_SetAttributeValue(session, aesKey, t, n); }},
-      {"C_GenerateKey",
-       [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_GenerateKey(session, &aesGeneration, t, n, &made); }},
-      {"C_GenerateKeyPair, public template",
-       [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) {
-         return f->C_GenerateKeyPair(session, &pairGeneration, t, n, nullptr, 0, &made, &second);
-       }},
-      {"C_GenerateKeyPair, private template",
-       [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) {
-         return f->C_GenerateKeyPair(session, &pairGeneration, rsaPublic, 1, t, n, &made, &second);
-       }},
-      {"C_FindObjectsInit", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_FindObjectsInit(session, t, n); }},
-      {"C_UnwrapKey",
-       [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) {
-         return f->C_UnwrapKey(session, &wrapping, aesKey, wrapped.data(), wrappedLength, t, n, &made);
-       }},
-      {"C_DeriveKey", [&](CK_ATTRIBUTE_PTR t, CK_ULONG n) { return f->C_DeriveKey(session, &derivation, aesKey, t, n, &made); }},
-  };
-  for (const TemplateCase &c : cases) {
+  CK_MECHANISM aesGeneration = {CKM_AES_KEY_GEN, nullptr, 0};
+  CK_MECHANISM wrapping = {CKM_AES_KEY_WRAP, nullptr, 0};
+  Bytes wrapped = Bytes(64);
+  CK_ULONG wrappedLength = 0;
+  Bytes derivationData = Bytes(16, 0x5A);
+  CK_KEY_DERIVATION_STRING_DATA derivationParameter = {derivationData.data(), derivationData.size()};
+  CK_MECHANISM derivation = {CKM_AES_ECB_ENCRYPT_DATA, &derivationParameter, sizeof derivationParameter};
+  CK_ULONG rsaBits = 16;
+  CK_ATTRIBUTE rsaPublic[1] = {{CKA_MODULUS_BITS, &rsaBits, sizeof rsaBits}};
+  CK_MECHANISM pairGeneration = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+};
+
+// Every call that takes a template refuses an attribute that claims a value it does not
+// point to (SoftHSM2: SIGSEGV in C_CreateObject, C_GenerateKey, C_GenerateKeyPair and
+// C_FindObjectsInit), also inside an attribute whose value is a template.
+TEST_F(TemplateGuards, TemplatesWithAValueLengthButNoValueAreRefused) {
+  CK_ATTRIBUTE valueless[] = {{CKA_CLASS, nullptr, sizeof(CK_OBJECT_CLASS)}};
+  CK_ATTRIBUTE valuelessInside[] = {{CKA_WRAP_TEMPLATE, valueless, sizeof valueless}};
+  for (const TemplateCall &c : templateCalls()) {
     SCOPED_TRACE(c.name);
     EXPECT_TRUE(answersInChild(CKR_ATTRIBUTE_VALUE_INVALID, [&] { return c.call(valueless, 1); }));
     EXPECT_TRUE(answersInChild(CKR_ATTRIBUTE_VALUE_INVALID, [&] { return c.call(valuelessInside, 1); }));
@@ -227,21 +272,247 @@ TEST_F(ModuleGuards, TemplatesWithAValueLengthButNoValueAreRefused) {
   EXPECT_EQ(sizeof(CK_ULONG), lengthQuery[0].ulValueLen);
 }
 
-// GCM parameters whose IV or additional data is missing though its length is not
-// (SoftHSM2: SIGSEGV in C_EncryptInit and C_DecryptInit).
-TEST_F(ModuleGuards, GcmParametersWithoutTheirBytesAreRefused) {
+// A template that contains itself, or five templates nested in each other, is refused in every call
+// (the stand-in's own guard followed them into a stack overflow); an attribute without a
+// value inside a template is no fault.
+TEST_F(TemplateGuards, TemplatesThatContainThemselvesOrNestTooDeepAreRefused) {
+  CK_ATTRIBUTE selfContaining[1];
+  selfContaining[0] = {CKA_WRAP_TEMPLATE, selfContaining, sizeof selfContaining};
+  constexpr int kNested = 6;
+  CK_ATTRIBUTE nested[kNested];
+  const CK_ATTRIBUTE_TYPE templateTypes[] = {CKA_WRAP_TEMPLATE, CKA_UNWRAP_TEMPLATE, CKA_DERIVE_TEMPLATE};
+  CK_BBOOL yes = CK_TRUE;
+  for (int i = 0; i < kNested; ++i) {
+    nested[i] = i + 1 < kNested ? CK_ATTRIBUTE{templateTypes[i % 3], &nested[i + 1], sizeof(CK_ATTRIBUTE)}
+                                : CK_ATTRIBUTE{CKA_ENCRYPT, &yes, 1};
+  }
+  for (const TemplateCall &c : templateCalls()) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(answersInChild(CKR_ATTRIBUTE_VALUE_INVALID, [&] { return c.call(selfContaining, 1); }));
+    EXPECT_TRUE(answersInChild(CKR_ATTRIBUTE_VALUE_INVALID, [&] { return c.call(nested, 1); }));
+  }
+  CK_ATTRIBUTE emptyLabel[] = {{CKA_LABEL, nullptr, 0}};
+  CK_ATTRIBUTE holdingEmpty[] = {{CKA_WRAP_TEMPLATE, emptyLabel, sizeof emptyLabel}, {CKA_VALUE, nullptr, 0}};
+  EXPECT_TRUE(answersInChild(CKR_OK, [&] { return f->C_FindObjectsInit(session, holdingEmpty, 2); }));
+  EXPECT_TRUE(answersInChild(CKR_OK, [&] { return f->C_FindObjectsInit(session, nullptr, 0); }));
+  CK_ULONG length = 16;
+  CK_ATTRIBUTE generation[] = {{CKA_VALUE_LEN, &length, sizeof length},
+                               {CKA_WRAP_TEMPLATE, emptyLabel, sizeof emptyLabel}};
+  EXPECT_TRUE(answersInChild(CKR_OK, [&] { return f->C_GenerateKey(session, &aesGeneration, generation, 2, &made); }));
+}
+
+// An array attribute whose value is no template is bytes to the stand-in, whatever they
+// hold: CKA_ALLOWED_MECHANISMS with mechanism types that would be no pointers (the
+// stand-in's guard read them as templates: CKR_ATTRIBUTE_VALUE_INVALID for a list holding
+// CKM_RSA_PKCS_KEY_PAIR_GEN, 0, and SIGSEGV for 0xC0000001), and every other type flagged
+// as an array (answered as the module answers an unknown attribute).
+TEST_F(TemplateGuards, ArrayAttributesThatHoldNoTemplateAreBytes) {
+  const std::vector<std::vector<CK_MECHANISM_TYPE>> lists = {
+      {CKM_AES_ECB, CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_AES_CBC}, {0xC0000001, CKM_AES_CBC, CKM_AES_ECB}};
+  CK_ULONG length = 16;
+  for (const std::vector<CK_MECHANISM_TYPE> &list : lists) {
+    CK_ATTRIBUTE allowed[] = {{CKA_ALLOWED_MECHANISMS, const_cast<CK_MECHANISM_TYPE *>(list.data()),
+                               static_cast<CK_ULONG>(list.size() * sizeof(CK_MECHANISM_TYPE))},
+                              {CKA_VALUE_LEN, &length, sizeof length}};
+    SCOPED_TRACE(list[0]);
+    EXPECT_TRUE(answersInChild(CKR_OK, [&] { return f->C_GenerateKey(session, &aesGeneration, allowed, 2, &made); }));
+    EXPECT_TRUE(answersInChild(CKR_OK, [&] { return f->C_FindObjectsInit(session, allowed, 1); }));
+  }
+  // Every array-flagged type of the standard's range, in one child: the first answer that
+  // is neither a match nor an unknown attribute, or the end of the child.
+  EXPECT_TRUE(answersInChild(CKR_OK, [&] {
+    const CK_ULONG pointerLike[] = {0xC0000001, 0xC0000001, 0xC0000001, 0xC0000001, 0xC0000001, 0xC0000001};
+    for (CK_ATTRIBUTE_TYPE type = CKF_ARRAY_ATTRIBUTE; type < (CKF_ARRAY_ATTRIBUTE | 0x1000); ++type) {
+      if (type == CKA_WRAP_TEMPLATE || type == CKA_UNWRAP_TEMPLATE || type == CKA_DERIVE_TEMPLATE) continue;
+      CK_ATTRIBUTE attribute = {type, const_cast<CK_ULONG *>(pointerLike), sizeof pointerLike};
+      const CK_RV rv = f->C_FindObjectsInit(session, &attribute, 1);
+      if (rv == CKR_OK) f->C_FindObjectsFinal(session);
+      if (rv != CKR_OK && rv != CKR_ATTRIBUTE_TYPE_INVALID) return rv;
+    }
+    return CKR_OK;
+  }));
+}
+
+// The module's GCM record: CK_GCM_PARAMS with the IV length in bits besides.
+struct GcmParamsWithIvBits {
+  CK_BYTE_PTR pIv;
+  CK_ULONG ulIvLen;
+  CK_ULONG ulIvBits;
+  CK_BYTE_PTR pAAD;
+  CK_ULONG ulAADLen;
+  CK_ULONG ulTagBits;
+};
+
+// GCM parameters in either record: the IV or additional data missing though its length is
+// not (SoftHSM2: SIGSEGV in C_EncryptInit and C_DecryptInit), and an IV of no bytes (which
+// SoftHSM2 takes, encrypting under a fixed hidden IV) are refused; IVs of 12 and 16 bytes,
+// with or without additional data, are taken.
+TEST_F(ModuleGuards, GcmParametersWithoutTheirBytesOrIvAreRefused) {
   const CK_OBJECT_HANDLE aesKey = aesKeyFor({CKA_ENCRYPT, CKA_DECRYPT});
   ASSERT_FALSE(HasFailure());
-  Bytes iv(12, 1), aad(16, 2);
-  const CK_GCM_PARAMS cases[] = {
-      {nullptr, iv.size(), aad.data(), aad.size(), 128},
-      {iv.data(), iv.size(), nullptr, aad.size(), 128},
+  Bytes iv(16, 1), aad(20, 2);
+  struct GcmCase {
+    const char *name;
+    CK_BYTE_PTR iv;
+    CK_ULONG ivLength;
+    CK_BYTE_PTR aad;
+    CK_ULONG aadLength;
+    CK_RV expected;
   };
-  for (const CK_GCM_PARAMS &parameters : cases) {
-    CK_GCM_PARAMS copy = parameters;
-    CK_MECHANISM gcm = {CKM_AES_GCM, &copy, sizeof copy};
-    EXPECT_TRUE(answersInChild(CKR_MECHANISM_PARAM_INVALID, [&] { return f->C_EncryptInit(session, &gcm, aesKey); }));
-    EXPECT_TRUE(answersInChild(CKR_MECHANISM_PARAM_INVALID, [&] { return f->C_DecryptInit(session, &gcm, aesKey); }));
+  const GcmCase cases[] = {
+      {"IV null, 12 bytes long", nullptr, 12, aad.data(), aad.size(), CKR_MECHANISM_PARAM_INVALID},
+      {"AAD null, 20 bytes long", iv.data(), 12, nullptr, aad.size(), CKR_MECHANISM_PARAM_INVALID},
+      {"IV of no bytes", iv.data(), 0, nullptr, 0, CKR_MECHANISM_PARAM_INVALID},
+      {"IV null and of no bytes", nullptr, 0, aad.data(), aad.size(), CKR_MECHANISM_PARAM_INVALID},
+      {"IV of 12 bytes, no AAD", iv.data(), 12, nullptr, 0, CKR_OK},
+      {"IV of 16 bytes, AAD of 20", iv.data(), 16, aad.data(), aad.size(), CKR_OK},
+  };
+  for (const GcmCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    CK_GCM_PARAMS fiveFields = {c.iv, c.ivLength, c.aad, c.aadLength, 128};
+    GcmParamsWithIvBits sixFields = {c.iv, c.ivLength, c.ivLength * 8, c.aad, c.aadLength, 128};
+    const CK_MECHANISM records[] = {{CKM_AES_GCM, &fiveFields, sizeof fiveFields},
+                                    {CKM_AES_GCM, &sixFields, sizeof sixFields}};
+    for (CK_MECHANISM gcm : records) {
+      SCOPED_TRACE(gcm.ulParameterLen);
+      EXPECT_TRUE(answersInChild(c.expected, [&] {
+        const CK_RV rv = f->C_EncryptInit(session, &gcm, aesKey);
+        if (rv != CKR_OK) return rv;
+        Bytes data(16, 3), encrypted(64);
+        CK_ULONG encryptedLength = encrypted.size();
+        return f->C_Encrypt(session, data.data(), data.size(), encrypted.data(), &encryptedLength);
+      }));
+      EXPECT_TRUE(answersInChild(c.expected, [&] { return f->C_DecryptInit(session, &gcm, aesKey); }));
+    }
+  }
+}
+
+// A key of another type than the mechanism works with is refused at Init, C_WrapKey,
+// C_UnwrapKey and C_DeriveKey before the module sees it (SoftHSM2 took these at Init and
+// then died of SIGSEGV in C_Sign or C_Verify, or exited with status 5); keys of the
+// mechanism's type are taken. Where a call is taken, its operation runs in the child too.
+enum class Key { RsaPublic, RsaPrivate, EcPrivate, Aes, Des3, GenericSecret, Camellia };
+
+class KeyTypeGuards : public ModuleGuards {
+ protected:
+  void SetUp() override {
+    ModuleGuards::SetUp();
+    if (HasFatalFailure()) return;
+    const std::vector<CK_ATTRIBUTE_TYPE> everyUse = {CKA_ENCRYPT, CKA_DECRYPT, CKA_SIGN,  CKA_VERIFY,
+                                                     CKA_WRAP,    CKA_UNWRAP,  CKA_DERIVE};
+    keys[Key::RsaPublic] = publicKey;
+    keys[Key::RsaPrivate] = privateKey;
+    keys[Key::Aes] = aesKeyFor(everyUse);
+    keys[Key::Des3] = secretKeyFor(CKM_DES3_KEY_GEN, 0, everyUse);
+    keys[Key::GenericSecret] = secretKeyFor(CKM_GENERIC_SECRET_KEY_GEN, 32, {CKA_SIGN, CKA_VERIFY, CKA_DERIVE});
+    keys[Key::Camellia] = secretKeyFor(CKM_CAMELLIA_KEY_GEN, 16, {CKA_ENCRYPT, CKA_DECRYPT, CKA_SIGN, CKA_VERIFY});
+    CK_BYTE p256[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, p256, sizeof p256}, {CKA_VERIFY, &yes, 1}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_SIGN, &yes, 1}, {CKA_DERIVE, &yes, 1}};
+    CK_MECHANISM ecGeneration = {CKM_EC_KEY_PAIR_GEN, nullptr, 0};
+    CK_OBJECT_HANDLE ecPublic = CK_INVALID_HANDLE;
+    ASSERT_CKR(CKR_OK, f->C_GenerateKeyPair(session, &ecGeneration, publicTemplate, 2, privateTemplate, 2, &ecPublic,
+                                            &keys[Key::EcPrivate]));
+  }
+
+  std::map<Key, CK_OBJECT_HANDLE> keys;
+};
+
+enum class KeyCall { Encrypt, Decrypt, Sign, Verify, Wrap, Unwrap, Derive };
+
+struct KeyTypeCase {
+  const char *name;
+  KeyCall call;
+  CK_MECHANISM_TYPE mechanism;
+  Key key;
+  CK_RV expected;
+};
+
+// Starts the call with the key and, where the call is taken, carries it out: the result of
+// the first that fails.
+CK_RV callWithKey(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, KeyCall call, CK_MECHANISM_PTR mechanism,
+                  CK_OBJECT_HANDLE key, CK_OBJECT_HANDLE otherKey) {
+  Bytes data(16, 0x11), output(512);
+  CK_ULONG outputLength = output.size();
+  CK_OBJECT_HANDLE made = CK_INVALID_HANDLE;
+  CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+  CK_KEY_TYPE genericSecret = CKK_GENERIC_SECRET;
+  CK_ULONG sixteen = 16;
+  CK_ATTRIBUTE secretTemplate[] = {{CKA_CLASS, &secretClass, sizeof secretClass},
+                                   {CKA_KEY_TYPE, &genericSecret, sizeof genericSecret},
+                                   {CKA_VALUE_LEN, &sixteen, sizeof sixteen}};
+  CK_RV rv = CKR_OK;
+  switch (call) {
+    case KeyCall::Encrypt:
+      rv = f->C_EncryptInit(session, mechanism, key);
+      return rv != CKR_OK ? rv : f->C_Encrypt(session, data.data(), data.size(), output.data(), &outputLength);
+    case KeyCall::Decrypt:
+      rv = f->C_DecryptInit(session, mechanism, key);
+      return rv != CKR_OK ? rv : f->C_Decrypt(session, data.data(), data.size(), output.data(), &outputLength);
+    case KeyCall::Sign:
+      rv = f->C_SignInit(session, mechanism, key);
+      return rv != CKR_OK ? rv : f->C_Sign(session, data.data(), data.size(), output.data(), &outputLength);
+    case KeyCall::Verify:
+      rv = f->C_VerifyInit(session, mechanism, key);
+      return rv != CKR_OK ? rv : f->C_Verify(session, data.data(), data.size(), output.data(), 128);
+    case KeyCall::Wrap: return f->C_WrapKey(session, mechanism, key, otherKey, output.data(), &outputLength);
+    case KeyCall::Unwrap:
+      return f->C_UnwrapKey(session, mechanism, key, output.data(), 128, secretTemplate, 3, &made);
+    case KeyCall::Derive: return f->C_DeriveKey(session, mechanism, key, secretTemplate, 3, &made);
+  }
+  return CKR_GENERAL_ERROR;
+}
+
+TEST_F(KeyTypeGuards, KeysOfAnotherTypeThanTheMechanismsAreRefusedFirst) {
+  std::vector<KeyTypeCase> cases;
+  for (CK_MECHANISM_TYPE dsa :
+       {CKM_DSA, CKM_DSA_SHA1, CKM_DSA_SHA224, CKM_DSA_SHA256, CKM_DSA_SHA384, CKM_DSA_SHA512}) {
+    cases.push_back({"DSA with an RSA private key", KeyCall::Sign, dsa, Key::RsaPrivate, CKR_KEY_TYPE_INCONSISTENT});
+    cases.push_back({"DSA with an AES key", KeyCall::Sign, dsa, Key::Aes, CKR_KEY_TYPE_INCONSISTENT});
+  }
+  const std::vector<KeyTypeCase> rows = {
+      {"PKCS#1 verification with an AES key", KeyCall::Verify, CKM_RSA_PKCS, Key::Aes, CKR_KEY_TYPE_INCONSISTENT},
+      {"X.509 signature with a DES3 key", KeyCall::Sign, CKM_RSA_X_509, Key::Des3, CKR_KEY_TYPE_INCONSISTENT},
+      {"ECDSA with an RSA private key", KeyCall::Sign, CKM_ECDSA, Key::RsaPrivate, CKR_KEY_TYPE_INCONSISTENT},
+      {"hashed ECDSA with an AES key", KeyCall::Sign, CKM_ECDSA_SHA256, Key::Aes, CKR_KEY_TYPE_INCONSISTENT},
+      {"AES ECB with a DES3 key", KeyCall::Encrypt, CKM_AES_ECB, Key::Des3, CKR_KEY_TYPE_INCONSISTENT},
+      {"HMAC with an AES key", KeyCall::Sign, CKM_SHA256_HMAC, Key::Aes, CKR_KEY_TYPE_INCONSISTENT},
+      // The module keeps a Camellia key as an MD5 HMAC key: the caller's type is judged.
+      {"MD5 HMAC with a Camellia key", KeyCall::Sign, CKM_MD5_HMAC, Key::Camellia, CKR_KEY_TYPE_INCONSISTENT},
+      {"Camellia MAC with an AES key", KeyCall::Sign, CKM_CAMELLIA_MAC, Key::Aes, CKR_KEY_TYPE_INCONSISTENT},
+      {"PKCS#1 wrapping with an AES key", KeyCall::Wrap, CKM_RSA_PKCS, Key::Aes,
+       CKR_WRAPPING_KEY_TYPE_INCONSISTENT},
+      {"AES key wrap unwrapping with an RSA private key", KeyCall::Unwrap, CKM_AES_KEY_WRAP, Key::RsaPrivate,
+       CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT},
+      {"AES ECB derivation from a DES3 key", KeyCall::Derive, CKM_AES_ECB_ENCRYPT_DATA, Key::Des3,
+       CKR_KEY_TYPE_INCONSISTENT},
+      {"ECDH from an RSA private key", KeyCall::Derive, CKM_ECDH1_DERIVE, Key::RsaPrivate,
+       CKR_KEY_TYPE_INCONSISTENT},
+      {"PKCS#1 signature with an RSA private key", KeyCall::Sign, CKM_RSA_PKCS, Key::RsaPrivate, CKR_OK},
+      {"ECDSA with an EC private key", KeyCall::Sign, CKM_ECDSA, Key::EcPrivate, CKR_OK},
+      {"AES ECB with an AES key", KeyCall::Encrypt, CKM_AES_ECB, Key::Aes, CKR_OK},
+      {"DES3 ECB with a DES3 key", KeyCall::Encrypt, CKM_DES3_ECB, Key::Des3, CKR_OK},
+      {"HMAC with a generic secret", KeyCall::Sign, CKM_SHA256_HMAC, Key::GenericSecret, CKR_OK},
+      {"Camellia ECB with a Camellia key", KeyCall::Encrypt, CKM_CAMELLIA_ECB, Key::Camellia, CKR_OK},
+      {"Camellia MAC with a Camellia key", KeyCall::Sign, CKM_CAMELLIA_MAC, Key::Camellia, CKR_OK},
+      {"AES key wrap of an AES key", KeyCall::Wrap, CKM_AES_KEY_WRAP, Key::Aes, CKR_OK},
+  };
+  cases.insert(cases.end(), rows.begin(), rows.end());
+  Bytes derivationData(16, 0x5A);
+  CK_KEY_DERIVATION_STRING_DATA derivationParameter = {derivationData.data(), derivationData.size()};
+  Bytes point(65, 0x04);
+  CK_ECDH1_DERIVE_PARAMS ecdh = {CKD_NULL, 0, nullptr, static_cast<CK_ULONG>(point.size()), point.data()};
+  for (const KeyTypeCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    CK_MECHANISM mechanism = {c.mechanism, nullptr, 0};
+    if (c.mechanism == CKM_AES_ECB_ENCRYPT_DATA) {
+      mechanism = {c.mechanism, &derivationParameter, sizeof derivationParameter};
+    }
+    if (c.mechanism == CKM_ECDH1_DERIVE) mechanism = {c.mechanism, &ecdh, sizeof ecdh};
+    EXPECT_TRUE(answersInChild(c.expected, [&] {
+      return callWithKey(f, session, c.call, &mechanism, keys[c.key], keys[Key::Aes]);
+    }));
   }
 }
 

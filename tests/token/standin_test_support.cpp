@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace zorvel::test {
 namespace {
@@ -48,8 +49,11 @@ CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session) {
   return f->C_Login(*session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size());
 }
 
-CK_RV generateRsaKeyPair(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits, CK_BBOOL maySign,
-                         CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
+namespace {
+
+// generateRsaKeyPair, the private key also extractable when it is to be read.
+CK_RV generateRsaPair(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits, CK_BBOOL maySign,
+                      CK_BBOOL extractable, CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
   CK_MECHANISM mechanism = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_BYTE exponent[] = {1, 0, 1};
   CK_BBOOL yes = CK_TRUE;
@@ -57,8 +61,66 @@ CK_RV generateRsaKeyPair(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_U
                                 {CKA_VERIFY, &yes, 1},
                                 {CKA_MODULUS_BITS, &bits, sizeof bits},
                                 {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
-  CK_ATTRIBUTE privTemplate[] = {{CKA_DECRYPT, &yes, 1}, {CKA_SIGN, &maySign, 1}};
-  return f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 2, publicKey, privateKey);
+  CK_ATTRIBUTE privTemplate[] = {{CKA_DECRYPT, &yes, 1}, {CKA_SIGN, &maySign, 1}, {CKA_EXTRACTABLE, &extractable, 1}};
+  return f->C_GenerateKeyPair(session, &mechanism, pubTemplate, 4, privTemplate, 3, publicKey, privateKey);
+}
+
+// The values of the attributes, each read whole.
+CK_RV readValues(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                 const std::vector<CK_ATTRIBUTE_TYPE> &types, std::vector<std::vector<CK_BYTE>> *values) {
+  values->clear();
+  for (CK_ATTRIBUTE_TYPE type : types) {
+    CK_ATTRIBUTE attribute = {type, nullptr, 0};
+    CK_RV rv = f->C_GetAttributeValue(session, object, &attribute, 1);
+    if (rv != CKR_OK) return rv;
+    std::vector<CK_BYTE> &value = values->emplace_back(attribute.ulValueLen);
+    attribute.pValue = value.data();
+    rv = f->C_GetAttributeValue(session, object, &attribute, 1);
+    if (rv != CKR_OK) return rv;
+  }
+  return CKR_OK;
+}
+
+}  // namespace
+
+CK_RV generateRsaKeyPair(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits, CK_BBOOL maySign,
+                         CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
+  return generateRsaPair(f, session, bits, maySign, CK_FALSE, publicKey, privateKey);
+}
+
+CK_RV createRsaKeyPairWithLeadingZero(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits,
+                                      CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
+  CK_OBJECT_HANDLE generatedPublic = CK_INVALID_HANDLE, generatedPrivate = CK_INVALID_HANDLE;
+  CK_RV rv = generateRsaPair(f, session, bits, CK_TRUE, CK_TRUE, &generatedPublic, &generatedPrivate);
+  if (rv != CKR_OK) return rv;
+  const std::vector<CK_ATTRIBUTE_TYPE> types = {CKA_MODULUS,  CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
+                                                CKA_PRIME_1,  CKA_PRIME_2,         CKA_EXPONENT_1,
+                                                CKA_EXPONENT_2, CKA_COEFFICIENT};
+  std::vector<std::vector<CK_BYTE>> values;
+  rv = readValues(f, session, generatedPrivate, types, &values);
+  f->C_DestroyObject(session, generatedPublic);
+  f->C_DestroyObject(session, generatedPrivate);
+  if (rv != CKR_OK) return rv;
+  values[0].insert(values[0].begin(), 0);
+  CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY, privateClass = CKO_PRIVATE_KEY;
+  CK_KEY_TYPE rsa = CKK_RSA;
+  CK_BBOOL yes = CK_TRUE;
+  std::vector<CK_ATTRIBUTE> publicTemplate = {{CKA_CLASS, &publicClass, sizeof publicClass},
+                                              {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                                              {CKA_ENCRYPT, &yes, 1},
+                                              {CKA_VERIFY, &yes, 1}};
+  std::vector<CK_ATTRIBUTE> privateTemplate = {{CKA_CLASS, &privateClass, sizeof privateClass},
+                                               {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                                               {CKA_DECRYPT, &yes, 1},
+                                               {CKA_SIGN, &yes, 1}};
+  for (std::size_t i = 0; i < types.size(); ++i) {
+    const CK_ATTRIBUTE component = {types[i], values[i].data(), static_cast<CK_ULONG>(values[i].size())};
+    if (i < 2) publicTemplate.push_back(component);
+    privateTemplate.push_back(component);
+  }
+  rv = f->C_CreateObject(session, publicTemplate.data(), publicTemplate.size(), publicKey);
+  if (rv != CKR_OK) return rv;
+  return f->C_CreateObject(session, privateTemplate.data(), privateTemplate.size(), privateKey);
 }
 
 CK_C_INITIALIZE_ARGS osLockingArgs() {

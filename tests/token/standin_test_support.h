@@ -31,6 +31,11 @@ CK_RV openUserSession(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE *session);
 // and verifies, the private key decrypts and, with maySign, signs.
 CK_RV generateRsaKeyPair(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits, CK_BBOOL maySign,
                          CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey);
+// A key pair as generateRsaKeyPair makes it (signing permitted), made again with
+// C_CreateObject with its CKA_MODULUS written with a leading zero byte (00||n, as a big
+// integer may carry one): the attribute is a byte longer than the key's block.
+CK_RV createRsaKeyPairWithLeadingZero(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ULONG bits,
+                                      CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey);
 // Initialisation arguments with OS locking, as the programs that use the library pass.
 CK_C_INITIALIZE_ARGS osLockingArgs();
 
