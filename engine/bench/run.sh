@@ -27,7 +27,11 @@ unshare --mount --propagation private bash -euo pipefail -c '
     mount --bind "/dev/$node" "$work/dev/$node"
   done
   ln -s /proc/self/fd "$work/dev/fd"
-  mount --bind "$work/dev" /dev
+  # --rbind: a plain bind would leave the node binds behind, and /dev/null an empty file.
+  mount --rbind "$work/dev" /dev
+  for node in null urandom; do
+    [ -c "/dev/$node" ] || { echo "run.sh: /dev/$node is no device in the namespace" >&2; exit 1; }
+  done
 
   cat > "$work/rsyslog.conf" <<CONF
 module(load="imuxsock" SysSock.Name="/dev/log")

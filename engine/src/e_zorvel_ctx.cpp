@@ -94,7 +94,7 @@ void zorvel_tell_slots(CK_SLOT_ID slot)
 {
     char slots[512];
     zorvel_list_slots(slots, sizeof slots);
-    zorvel_tell(LOG_ERR, "slot %lu is not a slot of the token library %s; its slots: %s", slot,
+    zorvel_tell(LOG_ERR, "slot %lu is not a slot of the token library \"%s\"; its slots: %s", slot,
                 zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", slots);
 }
 

@@ -2,6 +2,8 @@
 // library into the process: load it by its configured path, bind the vendor function
 // list and the standard list from it, and initialise it from the configuration file.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -65,8 +67,11 @@ int zorvel_load_dso(void)
     }
     zorvel_dso = dlopen(zorvel_config.lib, RTLD_NOW | RTLD_LOCAL);
     if (zorvel_dso == nullptr) {
-        // The loader's reason (no such file, wrong architecture, a missing dependency).
+        // The loader's reason (no such file, wrong architecture, a missing dependency,
+        // a name too long), which names the path again: whole in the line in words, cut
+        // to the buffer in the error data and the trace.
         const char *loader = dlerror();
+        char *whole_reason = loader != nullptr ? strdup(loader) : nullptr;
         char reason[512];
         std::snprintf(reason, sizeof reason, "%s", loader != nullptr ? loader : "");
         zorvel_put_error(ERR_LIB_ENGINE, ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, __LINE__);
@@ -77,8 +82,9 @@ int zorvel_load_dso(void)
             ERR_add_error_data(1, reason);
             zorvel_log(LOG_ERR, "load DSO, %s", reason);
         }
-        zorvel_tell(LOG_ERR, "the token library %s cannot be loaded: %s", zorvel_config.lib,
-                    reason[0] != '\0' ? reason : "no reason given");
+        zorvel_tell(LOG_ERR, "the token library \"%s\" cannot be loaded: %s", zorvel_config.lib,
+                    reason[0] == '\0' ? "no reason given" : whole_reason != nullptr ? whole_reason : reason);
+        std::free(whole_reason);
         return 0;
     }
     return 1;
@@ -99,7 +105,7 @@ int zorvel_load_pflist(void)
     if (entry == nullptr) {
         ZORVEL_REPORT_TEXT(ZORVEL_INIT, ZORVEL_R_ENGINE_ERROR, "C_GetZorvelFunctionList not found");
         zorvel_log(LOG_ERR, "load func pointer list, C_GetZorvelFunctionList not found");
-        zorvel_tell(LOG_ERR, "the token library %s lacks the entry point %s",
+        zorvel_tell(LOG_ERR, "the token library \"%s\" lacks the entry point %s",
                     zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", ZORVEL_VENDOR_ENTRY);
         return 0;
     }
@@ -156,7 +162,7 @@ int zorvel_initialize(void)
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         ZORVEL_REPORT_VALUE(ZORVEL_INIT, ZORVEL_R_PKCS11_ERROR, "C_Initialize=0x", rv);
         zorvel_log(LOG_ERR, "initialize, C_Initialize failed with 0x%08X", ZORVEL_HEX32(rv));
-        zorvel_tell(LOG_ERR, "the token library %s failed to initialise from %s: %s",
+        zorvel_tell(LOG_ERR, "the token library \"%s\" failed to initialise from %s: %s",
                     zorvel_config.lib != nullptr ? zorvel_config.lib : "n/a", zorvel_pre_config,
                     zorvel_rv_in_words(rv).text);
         return 0;

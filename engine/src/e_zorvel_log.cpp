@@ -108,13 +108,23 @@ void zorvel_log(int priority, const char *format, ...)
 
 void zorvel_tell(int priority, const char *format, ...)
 {
-    va_list args;
+    // Whole, however long (a library path may take PATH_MAX bytes and the loader's reason
+    // repeats it); cut to the stack buffer only when no memory is left for it.
+    va_list args, again;
     va_start(args, format);
-    char line[1024];
-    std::vsnprintf(line, sizeof line, format, args);
+    va_copy(again, args);
+    char *whole = nullptr;
+    char cut[1024];
+    if (vasprintf(&whole, format, args) < 0) {
+        whole = nullptr;
+        std::vsnprintf(cut, sizeof cut, format, again);
+    }
+    va_end(again);
     va_end(args);
+    const char *line = whole != nullptr ? whole : cut;
     zorvel_print_stderr("eZorvel: %s\n", line);
     zorvel_log(priority, "%s", line);
+    std::free(whole);
 }
 
 void zorvel_print_stderr(const char *format, ...)

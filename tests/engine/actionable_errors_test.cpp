@@ -1,8 +1,8 @@
 // The lines that tell a person what to do about a failure, beside the engine's usual
 // report: a refused PIN, a slot the library does not have, a library that cannot be
 // loaded, lacks the entry point or cannot be initialised, a trace level outside 0..7.
-// Each goes to standard error and to syslog, and no line, on either or in the error
-// queue, shows the PIN.
+// Each goes to standard error and to syslog, whole, with the library's path between
+// quotes; no line, on either or in the error queue, shows the PIN.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -29,6 +29,8 @@ struct actionable_case {
 const std::string config_file = config_path(config_place::first);
 const std::string fake = ZORVEL_FAKE_TOKEN;
 const std::string fake_without_vendor_entry = ZORVEL_FAKE_TOKEN_WITHOUT_VENDOR_ENTRY;
+// Longer than a line's stack buffer, and its last part longer than a file name may be.
+const std::string long_path = "./" + std::string(2998, 'x');
 
 // "0, 1, ..., n - 1", as the line lists the fake library's slots.
 std::string slots_up_to(int n)
@@ -60,8 +62,8 @@ const actionable_case cases[] = {
          cfg.slot_id = "7";
          fake_answer("C_OpenSession", CKR_SLOT_ID_INVALID);
      },
-     until::context, "eZorvel: slot 7 is not a slot of the token library " + fake + "; its slots: 0, 1\n",
-     "slot 7 is not a slot of the token library " + fake + "; its slots: 0, 1"},
+     until::context, "eZorvel: slot 7 is not a slot of the token library \"" + fake + "\"; its slots: 0, 1\n",
+     "slot 7 is not a slot of the token library \"" + fake + "\"; its slots: 0, 1"},
     {"absent slot among many",
      [](config &cfg) {
          cfg.slot_id = "99";
@@ -69,24 +71,33 @@ const actionable_case cases[] = {
          fake_answer("C_OpenSession", CKR_SLOT_ID_INVALID);
      },
      until::context,
-     "eZorvel: slot 99 is not a slot of the token library " + fake + "; its slots: " + slots_up_to(40) + "\n",
-     "slot 99 is not a slot of the token library " + fake + "; its slots: " + slots_up_to(40)},
+     "eZorvel: slot 99 is not a slot of the token library \"" + fake + "\"; its slots: " + slots_up_to(40) + "\n",
+     "slot 99 is not a slot of the token library \"" + fake + "\"; its slots: " + slots_up_to(40)},
     {"unloadable library", [](config &cfg) { cfg.lib = quoted("./no-such-library.so"); }, until::init,
-     "eZorvel: the token library ./no-such-library.so cannot be loaded: ./no-such-library.so: cannot open shared "
+     "eZorvel: the token library \"./no-such-library.so\" cannot be loaded: ./no-such-library.so: cannot open shared "
      "object file: No such file or directory\n",
-     "the token library ./no-such-library.so cannot be loaded: ./no-such-library.so: cannot open shared object file: "
-     "No such file or directory"},
+     "the token library \"./no-such-library.so\" cannot be loaded: ./no-such-library.so: cannot open shared object "
+     "file: No such file or directory"},
+    {"library path with spaces around it", [](config &cfg) { cfg.lib = quoted(" /x "); }, until::init,
+     "eZorvel: the token library \" /x \" cannot be loaded:  /x : cannot open shared object file: No such file or "
+     "directory\n",
+     "the token library \" /x \" cannot be loaded:  /x : cannot open shared object file: No such file or directory"},
+    {"library path of 3000 characters", [](config &cfg) { cfg.lib = quoted(long_path); }, until::init,
+     "eZorvel: the token library \"" + long_path + "\" cannot be loaded: " + long_path +
+         ": cannot open shared object file: File name too long\n",
+     "the token library \"" + long_path + "\" cannot be loaded: " + long_path +
+         ": cannot open shared object file: File name too long"},
     {"library without the entry point", [](config &cfg) { cfg.lib = quoted(fake_without_vendor_entry); },
      until::init,
-     "eZorvel: the token library " + fake_without_vendor_entry + " lacks the entry point C_GetZorvelFunctionList\n",
-     "the token library " + fake_without_vendor_entry + " lacks the entry point C_GetZorvelFunctionList"},
+     "eZorvel: the token library \"" + fake_without_vendor_entry + "\" lacks the entry point C_GetZorvelFunctionList\n",
+     "the token library \"" + fake_without_vendor_entry + "\" lacks the entry point C_GetZorvelFunctionList"},
     {"failing C_Initialize", [](config &) { fake_answer("C_Initialize", CKR_GENERAL_ERROR); }, until::init,
-     "eZorvel: the token library " + fake + " failed to initialise from " + config_file + ": CKR_GENERAL_ERROR\n",
-     "the token library " + fake + " failed to initialise from " + config_file + ": CKR_GENERAL_ERROR"},
+     "eZorvel: the token library \"" + fake + "\" failed to initialise from " + config_file + ": CKR_GENERAL_ERROR\n",
+     "the token library \"" + fake + "\" failed to initialise from " + config_file + ": CKR_GENERAL_ERROR"},
     {"vendor-defined answer", [](config &) { fake_answer("C_Initialize", 0x80000123); }, until::init,
-     "eZorvel: the token library " + fake + " failed to initialise from " + config_file +
+     "eZorvel: the token library \"" + fake + "\" failed to initialise from " + config_file +
          ": vendor-defined 0x80000123\n",
-     "the token library " + fake + " failed to initialise from " + config_file + ": vendor-defined 0x80000123"},
+     "the token library \"" + fake + "\" failed to initialise from " + config_file + ": vendor-defined 0x80000123"},
     {"trace level 99", [](config &cfg) { trace_level(cfg, "99"); }, until::binding,
      config_file + ": trace_level 99 outside 0..7: syslog mask left as it is\n",
      "init config, trace_level 99 outside 0..7: syslog mask left as it is"},

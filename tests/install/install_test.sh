@@ -7,13 +7,13 @@
 # Runs in a scratch directory against a SoftHSM2 token (SOFTHSM2_CONF, ZORVEL_TEST_USER_PIN).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../engine/needs_tool.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/installed_tree.sh"
 needs_tool openssl
 tree="$1" tree_suite="$2" engines_subdir="$3" standin_subdir="$4"
 prefix="$PWD/prefix"
-rm -rf "$prefix"
 fail() { echo "install_test: $*" >&2; exit 1; }
 
-cmake --install "$tree" --prefix "$prefix" >install.log || { cat install.log; fail "cmake --install failed"; }
+install_tree "$tree" "$prefix"
 engines="$prefix/$engines_subdir" standin="$prefix/$standin_subdir"
 for f in "$prefix/bin/p11suite" "$engines/zorvel.so" "$standin/libzorvelP11.so" "$standin/libzorvelP11core.so" \
          "$prefix/share/doc/zorvel/zorvel.cfg"; do
@@ -36,17 +36,11 @@ LD_LIBRARY_PATH="$standin" "$prefix/bin/p11suite" --gtest_list_tests >installed.
 diff tree.list installed.list >/dev/null || { diff tree.list installed.list | head; fail "the installed p11suite lists other tests"; }
 [ -s installed.list ] || fail "the installed p11suite lists no test"
 
-# The engine reads its configuration from /usr/local/zorvel/etc only (or /etc/zorvel):
-# give it one in a mount namespace of this test's own, so that the machine's stays as it is.
-unshare --mount true 2>/dev/null || { echo "install_test: needs a mount namespace (unshare --mount, as root): skipped"; exit 77; }
-case "$PWD/" in /usr/local/*) echo "install_test: runs below /usr/local, which the namespace hides: skipped"; exit 77 ;; esac
-config="$PWD/zorvel.cfg"
-cat >"$config" <<CFG
-zorvel = { openssl = { lib = "$standin/libzorvelP11.so"; user_pin = "${ZORVEL_TEST_USER_PIN:-1234}"; slotId = 0; }; };
-CFG
-out="$(unshare --mount sh -c '
-  mount -t tmpfs zorvel /usr/local && mkdir -p /usr/local/zorvel/etc && cp "$1" /usr/local/zorvel/etc/ &&
-  OPENSSL_ENGINES="$2" openssl engine -t -c zorvel' sh "$config" "$engines" 2>&1)" || { echo "$out"; fail "openssl engine -t zorvel failed"; }
+# The engine, by id from the installed engines folder, with a configuration of this test's own.
+needs_mount_namespace install_test
+standin_config zorvel.cfg "$standin/libzorvelP11.so"
+out="$(with_engine_config zorvel.cfg env OPENSSL_ENGINES="$engines" openssl engine -t -c zorvel 2>&1)" ||
+  { echo "$out"; fail "openssl engine -t zorvel failed"; }
 echo "$out"
 grep -qxF "(zorvel) Zorvel engine support" <<<"$out" || fail "OpenSSL did not load the installed engine"
 grep -qF "[ available ]" <<<"$out" || fail "the installed engine did not initialise against the installed stand-in"
