@@ -272,6 +272,65 @@ TEST_F(TemplateGuards, TemplatesWithAValueLengthButNoValueAreRefused) {
   EXPECT_EQ(sizeof(CK_ULONG), lengthQuery[0].ulValueLen);
 }
 
+// A CK_ULONG or CK_BBOOL attribute of another length, or without a value, is refused in
+// every call (SoftHSM2 reads CKA_VALUE_BITS of a DH key-pair template unchecked and dies
+// of SIGSEGV on a null one), also inside a template.
+TEST_F(TemplateGuards, FixedSizeValuesOfAnotherLengthAreRefused) {
+  CK_ULONG number = 160;
+  CK_BBOOL yes = CK_TRUE;
+  const std::vector<CK_ATTRIBUTE> misfits = {
+      {CKA_VALUE_BITS, nullptr, 0},      {CKA_VALUE_BITS, &number, 4}, {CKA_CLASS, &number, 1},
+      {CKA_TOKEN, &yes, 0},              {CKA_SIGN, &number, sizeof number},
+  };
+  for (const CK_ATTRIBUTE &misfit : misfits) {
+    SCOPED_TRACE(misfit.type);
+    CK_ATTRIBUTE alone[] = {misfit};
+    CK_ATTRIBUTE inside[] = {{CKA_UNWRAP_TEMPLATE, alone, sizeof alone}};
+    for (const TemplateCall &c : templateCalls()) {
+      SCOPED_TRACE(c.name);
+      EXPECT_TRUE(answersInChild(CKR_ATTRIBUTE_VALUE_INVALID, [&] { return c.call(alone, 1); }));
+      EXPECT_TRUE(answersInChild(CKR_ATTRIBUTE_VALUE_INVALID, [&] { return c.call(inside, 1); }));
+    }
+  }
+  // The DH key pair the module died on, and the same with the value's size.
+  CK_BYTE base = 2;
+  CK_ATTRIBUTE domain[] = {{CKA_PRIME, const_cast<CK_BYTE *>(kOakleyGroup1Prime.data()), kOakleyGroup1Prime.size()},
+                           {CKA_BASE, &base, 1}};
+  CK_MECHANISM dhGeneration = {CKM_DH_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  for (CK_ATTRIBUTE valueBits : {CK_ATTRIBUTE{CKA_VALUE_BITS, nullptr, 0},
+                                 CK_ATTRIBUTE{CKA_VALUE_BITS, &number, sizeof number}}) {
+    EXPECT_TRUE(answersInChild(valueBits.pValue == nullptr ? CKR_ATTRIBUTE_VALUE_INVALID : CKR_OK, [&] {
+      return f->C_GenerateKeyPair(session, &dhGeneration, domain, 2, &valueBits, 1, &made, &second);
+    }));
+  }
+}
+
+// C_GetAttributeValue of a template attribute into records of which some point to buffers
+// and one claims a length without one is refused (SoftHSM2 writes through the null one);
+// records that all lack a buffer ask for the types and lengths, and records that all
+// have one receive the values.
+TEST_F(TemplateGuards, TemplateValuesAreNotReadIntoRecordsWithoutABuffer) {
+  CK_BBOOL yes = CK_TRUE;
+  CK_ULONG length = 16;
+  CK_ATTRIBUTE wrapTemplate[] = {{CKA_ENCRYPT, &yes, 1}, {CKA_DECRYPT, &yes, 1}};
+  CK_ATTRIBUTE generation[] = {{CKA_VALUE_LEN, &length, sizeof length},
+                               {CKA_WRAP_TEMPLATE, wrapTemplate, sizeof wrapTemplate}};
+  CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+  ASSERT_CKR(CKR_OK, f->C_GenerateKey(session, &aesGeneration, generation, 2, &key));
+  CK_BBOOL first = CK_FALSE, second = CK_FALSE;
+  const auto readInto = [&](CK_VOID_PTR firstBuffer, CK_VOID_PTR secondBuffer) {
+    CK_ATTRIBUTE records[] = {{CKA_ENCRYPT, firstBuffer, 1}, {CKA_DECRYPT, secondBuffer, 1}};
+    CK_ATTRIBUTE read[] = {{CKA_WRAP_TEMPLATE, records, sizeof records}};
+    return f->C_GetAttributeValue(session, key, read, 1);
+  };
+  EXPECT_TRUE(answersInChild(CKR_ARGUMENTS_BAD, [&] { return readInto(&first, nullptr); }));
+  EXPECT_TRUE(answersInChild(CKR_ARGUMENTS_BAD, [&] { return readInto(nullptr, &second); }));
+  EXPECT_CKR(CKR_OK, readInto(nullptr, nullptr));
+  EXPECT_CKR(CKR_OK, readInto(&first, &second));
+  EXPECT_EQ(CK_TRUE, first);
+  EXPECT_EQ(CK_TRUE, second);
+}
+
 // A template that contains itself, or five templates nested in each other, is refused in every call
 // (the stand-in's own guard followed them into a stack overflow); an attribute without a
 // value inside a template is no fault.

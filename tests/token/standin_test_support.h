@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace zorvel::test {
 
@@ -18,6 +19,9 @@ namespace zorvel::test {
 
 #define EXPECT_CKR(expected, actual) EXPECT_PRED_FORMAT2(::zorvel::test::ckrEquals, expected, actual)
 #define ASSERT_CKR(expected, actual) ASSERT_PRED_FORMAT2(::zorvel::test::ckrEquals, expected, actual)
+
+// The 768-bit MODP prime of RFC 2409 (Oakley group 1), whose generator is 2.
+extern const std::vector<CK_BYTE> kOakleyGroup1Prime;
 
 CK_FUNCTION_LIST_PTR functionList();
 const ZorvelStandinFunctionList *standinList();

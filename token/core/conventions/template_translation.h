@@ -105,12 +105,14 @@ struct TemplateTranslation {
 // The list, applied in its order (template_translations.cpp).
 
 // The templates for the module; CKR_OK, or the first translation's refusal. A template the
-// module could not read safely is refused before any translation sees it.
+// module could not read safely is refused before any translation sees it
+// (template_guard.h).
 CK_RV translateForModule(CallTemplates &templates);
 // After C_UnwrapKey made the key `*made` from the translated templates.
 CK_RV checkMadeObject(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CallTemplates &templates,
                       CK_OBJECT_HANDLE_PTR made);
-// C_GetAttributeValue as the caller sees it.
+// C_GetAttributeValue as the caller sees it; records the module could not write safely are
+// refused first (template_guard.h).
 CK_RV readAttributeValues(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                           CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
 // The same read for the stand-in's own judgement of a call (a key's type, say): the call

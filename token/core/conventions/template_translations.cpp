@@ -6,6 +6,7 @@
 #include "conventions/curve_substitution.h"
 #include "conventions/des3_generation_template.h"
 #include "conventions/dh_key_pair_template.h"
+#include "conventions/template_guard.h"
 #include "conventions/unwrap_template.h"
 #include "operations/forwarded_operation.h"
 #include "support/trace.h"
@@ -23,42 +24,6 @@ constexpr std::size_t kTranslationCount = sizeof kTranslations / sizeof kTransla
 
 bool appliesTo(const TemplateTranslation &translation, const CallTemplates &templates) {
   return (translation.calls & templateCalls(templates.call())) != 0;
-}
-
-// The attributes whose value is itself a template. Every other attribute, array-flagged
-// ones such as CKA_ALLOWED_MECHANISMS included, holds bytes the module copies as they are.
-bool holdsTemplate(CK_ATTRIBUTE_TYPE type) {
-  return type == CKA_WRAP_TEMPLATE || type == CKA_UNWRAP_TEMPLATE || type == CKA_DERIVE_TEMPLATE;
-}
-
-// How many templates deep a template may sit inside the caller's (a wrap template inside
-// a key's template is one). Deeper nesting, a template that contains itself included, is
-// refused rather than followed.
-constexpr int kDeepestNestedTemplate = 4;
-
-// A template the module could not read without following a null pointer: no template with
-// a count (CKR_ARGUMENTS_BAD), or an attribute that claims a value without one
-// (CKR_ATTRIBUTE_VALUE_INVALID), also inside an attribute whose value is a template. The
-// module reads them unchecked (measured: SoftHSM2 ends the process with SIGSEGV in
-// C_CreateObject, C_GenerateKey, C_GenerateKeyPair and C_FindObjectsInit). A template
-// nested deeper than kDeepestNestedTemplate is CKR_ATTRIBUTE_VALUE_INVALID.
-CK_RV refuseUnreadable(AttributeList list, int depth = 0) {
-  if (list.attributes == nullptr) return list.count == 0 ? CKR_OK : CKR_ARGUMENTS_BAD;
-  for (CK_ULONG i = 0; i < list.count; ++i) {
-    const CK_ATTRIBUTE &attribute = list.attributes[i];
-    if (attribute.pValue == nullptr) {
-      if (attribute.ulValueLen != 0) return CKR_ATTRIBUTE_VALUE_INVALID;
-      continue;
-    }
-    if (holdsTemplate(attribute.type)) {
-      if (depth == kDeepestNestedTemplate) return CKR_ATTRIBUTE_VALUE_INVALID;
-      const CK_RV rv = refuseUnreadable({static_cast<CK_ATTRIBUTE_PTR>(attribute.pValue),
-                                         attribute.ulValueLen / static_cast<CK_ULONG>(sizeof(CK_ATTRIBUTE))},
-                                        depth + 1);
-      if (rv != CKR_OK) return rv;
-    }
-  }
-  return CKR_OK;
 }
 
 }  // namespace
@@ -121,6 +86,8 @@ CK_RV checkMadeObject(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session,
 
 CK_RV readAttributeValues(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                           CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+  const CK_RV rv = refuseUnwritable({attributes, count});
+  if (rv != CKR_OK) return rv;
   return AttributeReader(module, session, object, 0)(attributes, count);
 }
 
