@@ -185,6 +185,37 @@ TEST_F(ModuleGuards, RsaInputBeyondTheBlockGetsItsAnswerAndEndsTheOperation) {
   }
 }
 
+// A modulus of a few bytes bounds the input too (SoftHSM2 exited with status 5 on raw data
+// longer than it): raw RSA takes at most its length, PKCS#1 nothing.
+TEST_F(ModuleGuards, RsaInputBeyondTheBlockOfASmallModulusIsRefused) {
+  CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+  CK_KEY_TYPE rsa = CKK_RSA;
+  CK_BBOOL yes = CK_TRUE;
+  CK_BYTE modulus[] = {0x0B, 0x6F}, exponent[] = {3};
+  CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &publicClass, sizeof publicClass},
+                         {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                         {CKA_ENCRYPT, &yes, 1},
+                         {CKA_MODULUS, modulus, sizeof modulus},
+                         {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
+  CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+  ASSERT_CKR(CKR_OK, f->C_CreateObject(session, tmpl, 5, &key));
+  const struct {
+    CK_MECHANISM_TYPE mechanism;
+    CK_ULONG inputLength;
+  } cases[] = {{CKM_RSA_X_509, 3}, {CKM_RSA_X_509, 16}, {CKM_RSA_PKCS, 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.inputLength);
+    EXPECT_TRUE(answersInChild(CKR_DATA_LEN_RANGE, [&] {
+      CK_MECHANISM mechanism = {c.mechanism, nullptr, 0};
+      const CK_RV rv = f->C_EncryptInit(session, &mechanism, key);
+      if (rv != CKR_OK) return rv;
+      Bytes input(c.inputLength, 0), output(16);
+      CK_ULONG outputLength = output.size();
+      return f->C_Encrypt(session, input.data(), input.size(), output.data(), &outputLength);
+    }));
+  }
+}
+
 // A length query answers the length whatever the input, and keeps the operation.
 TEST_F(ModuleGuards, RsaLengthQueryIsAnsweredBeforeTheInputIsJudged) {
   CK_MECHANISM mechanism = {CKM_RSA_X_509, nullptr, 0};
@@ -403,9 +434,9 @@ struct GcmParamsWithIvBits {
 };
 
 // GCM parameters in either record: the IV or additional data missing though its length is
-// not (SoftHSM2: SIGSEGV in C_EncryptInit and C_DecryptInit), and an IV of no bytes (which
-// SoftHSM2 takes, encrypting under a fixed hidden IV) are refused; IVs of 12 and 16 bytes,
-// with or without additional data, are taken.
+// not (SoftHSM2: SIGSEGV in C_EncryptInit and C_DecryptInit), an IV of no bytes (which
+// SoftHSM2 takes, encrypting under a fixed hidden IV) and lengths beyond what OpenSSL
+// takes are refused; IVs of 12 and 16 bytes, with or without additional data, are taken.
 TEST_F(ModuleGuards, GcmParametersWithoutTheirBytesOrIvAreRefused) {
   const CK_OBJECT_HANDLE aesKey = aesKeyFor({CKA_ENCRYPT, CKA_DECRYPT});
   ASSERT_FALSE(HasFailure());
@@ -443,6 +474,122 @@ TEST_F(ModuleGuards, GcmParametersWithoutTheirBytesOrIvAreRefused) {
       }));
       EXPECT_TRUE(answersInChild(c.expected, [&] { return f->C_DecryptInit(session, &gcm, aesKey); }));
     }
+  }
+  // The module's record given as this library's: its pointer to the AAD is read as the
+  // AAD's length, beyond what the module's OpenSSL takes (SoftHSM2: exit status 5).
+  GcmParamsWithIvBits sixFields = {iv.data(), 12, 96, aad.data(), aad.size(), 128};
+  CK_MECHANISM mislabelled = {CKM_AES_GCM, &sixFields, sizeof(CK_GCM_PARAMS)};
+  EXPECT_TRUE(
+      answersInChild(CKR_MECHANISM_PARAM_INVALID, [&] { return f->C_EncryptInit(session, &mislabelled, aesKey); }));
+}
+
+// How a key made in a child is then used: the module died there on the keys it took.
+enum class KeyUse { Encrypt, Sign, Verify, Derive };
+
+CK_RV useKey(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, KeyUse use, CK_MECHANISM_TYPE type,
+             CK_OBJECT_HANDLE key) {
+  Bytes data(20, 0x11), output(512), peer(65, 0x04);
+  CK_ULONG outputLength = output.size();
+  CK_MECHANISM mechanism = {type, nullptr, 0};
+  CK_ECDH1_DERIVE_PARAMS ecdh = {CKD_NULL, 0, nullptr, static_cast<CK_ULONG>(peer.size()), peer.data()};
+  if (type == CKM_ECDH1_DERIVE) mechanism = {type, &ecdh, sizeof ecdh};
+  if (type == CKM_DH_PKCS_DERIVE) mechanism = {type, peer.data(), peer.size()};
+  CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+  CK_KEY_TYPE genericSecret = CKK_GENERIC_SECRET;
+  CK_ULONG sixteen = 16;
+  CK_ATTRIBUTE secret[] = {{CKA_CLASS, &secretClass, sizeof secretClass},
+                           {CKA_KEY_TYPE, &genericSecret, sizeof genericSecret},
+                           {CKA_VALUE_LEN, &sixteen, sizeof sixteen}};
+  CK_OBJECT_HANDLE derived = CK_INVALID_HANDLE;
+  CK_RV rv = CKR_OK;
+  switch (use) {
+    case KeyUse::Encrypt:
+      rv = f->C_EncryptInit(session, &mechanism, key);
+      return rv != CKR_OK ? rv : f->C_Encrypt(session, data.data(), data.size(), output.data(), &outputLength);
+    case KeyUse::Sign:
+      rv = f->C_SignInit(session, &mechanism, key);
+      return rv != CKR_OK ? rv : f->C_Sign(session, data.data(), data.size(), output.data(), &outputLength);
+    case KeyUse::Verify:
+      rv = f->C_VerifyInit(session, &mechanism, key);
+      return rv != CKR_OK ? rv : f->C_Verify(session, data.data(), data.size(), output.data(), 64);
+    case KeyUse::Derive: return f->C_DeriveKey(session, &mechanism, key, secret, 3, &derived);
+  }
+  return CKR_GENERAL_ERROR;
+}
+
+// Keys made from components the module cannot load are refused at C_CreateObject (SoftHSM2
+// made them and died of SIGSEGV when they were used, which each row does where the key is
+// made); keys it loads are made.
+TEST_F(ModuleGuards, KeyComponentsTheModuleCannotLoadAreRefused) {
+  Bytes modulus(kModulusLength);
+  CK_ATTRIBUTE readModulus = {CKA_MODULUS, modulus.data(), modulus.size()};
+  ASSERT_CKR(CKR_OK, f->C_GetAttributeValue(session, publicKey, &readModulus, 1));
+  const Bytes none, zero = {0}, exponent = {1, 0, 1}, two = {2}, bytes(20, 0x5A);
+  const Bytes &prime = kOakleyGroup1Prime;
+  const Bytes p256 = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+  const Bytes ed25519 = {0x06, 0x03, 0x2B, 0x65, 0x70}, garbage = {0x30, 0x03, 0x02, 0x01, 0x07};
+  const Bytes point = [] {
+    Bytes encoded = {0x04, 0x41, 0x04};  // an OCTET STRING holding an uncompressed point
+    encoded.resize(2 + 65, 0x01);
+    return encoded;
+  }();
+  struct Component {
+    CK_ATTRIBUTE_TYPE type;
+    Bytes value;
+  };
+  struct KeyCase {
+    const char *name;
+    CK_OBJECT_CLASS objectClass;
+    CK_KEY_TYPE keyType;
+    std::vector<Component> components;
+    KeyUse use;
+    CK_MECHANISM_TYPE mechanism;
+    CK_RV expected;
+  };
+  const KeyCase cases[] = {
+      {"RSA public key, empty modulus", CKO_PUBLIC_KEY, CKK_RSA, {{CKA_MODULUS, none}, {CKA_PUBLIC_EXPONENT, exponent}},
+       KeyUse::Encrypt, CKM_RSA_PKCS, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"RSA public key, zero modulus", CKO_PUBLIC_KEY, CKK_RSA, {{CKA_MODULUS, zero}, {CKA_PUBLIC_EXPONENT, exponent}},
+       KeyUse::Encrypt, CKM_RSA_PKCS, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"RSA public key, empty exponent", CKO_PUBLIC_KEY, CKK_RSA, {{CKA_MODULUS, modulus}, {CKA_PUBLIC_EXPONENT, none}},
+       KeyUse::Encrypt, CKM_RSA_PKCS, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"RSA private key, no public exponent", CKO_PRIVATE_KEY, CKK_RSA,
+       {{CKA_MODULUS, modulus}, {CKA_PRIVATE_EXPONENT, bytes}}, KeyUse::Sign, CKM_RSA_PKCS, CKR_TEMPLATE_INCOMPLETE},
+      {"DSA private key, empty prime", CKO_PRIVATE_KEY, CKK_DSA,
+       {{CKA_PRIME, none}, {CKA_SUBPRIME, bytes}, {CKA_BASE, two}, {CKA_VALUE, bytes}}, KeyUse::Sign, CKM_DSA,
+       CKR_ATTRIBUTE_VALUE_INVALID},
+      {"DSA public key, empty value", CKO_PUBLIC_KEY, CKK_DSA,
+       {{CKA_PRIME, prime}, {CKA_SUBPRIME, bytes}, {CKA_BASE, two}, {CKA_VALUE, none}}, KeyUse::Verify, CKM_DSA,
+       CKR_ATTRIBUTE_VALUE_INVALID},
+      {"DH private key, empty base", CKO_PRIVATE_KEY, CKK_DH,
+       {{CKA_PRIME, prime}, {CKA_BASE, none}, {CKA_VALUE, bytes}}, KeyUse::Derive, CKM_DH_PKCS_DERIVE, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"EC public key, parameters that are no curve", CKO_PUBLIC_KEY, CKK_EC,
+       {{CKA_EC_PARAMS, garbage}, {CKA_EC_POINT, point}}, KeyUse::Verify, CKM_ECDSA, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"EC private key, an Edwards curve", CKO_PRIVATE_KEY, CKK_EC, {{CKA_EC_PARAMS, ed25519}, {CKA_VALUE, bytes}},
+       KeyUse::Derive, CKM_ECDH1_DERIVE, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"RSA public key", CKO_PUBLIC_KEY, CKK_RSA, {{CKA_MODULUS, modulus}, {CKA_PUBLIC_EXPONENT, exponent}},
+       KeyUse::Encrypt, CKM_RSA_PKCS, CKR_OK},
+      {"EC public key on P-256", CKO_PUBLIC_KEY, CKK_EC, {{CKA_EC_PARAMS, p256}, {CKA_EC_POINT, point}},
+       KeyUse::Verify, CKM_ECDSA, CKR_OK},
+  };
+  CK_BBOOL yes = CK_TRUE;
+  for (const KeyCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<CK_ATTRIBUTE> tmpl = {{CKA_CLASS, const_cast<CK_OBJECT_CLASS *>(&c.objectClass), sizeof c.objectClass},
+                                      {CKA_KEY_TYPE, const_cast<CK_KEY_TYPE *>(&c.keyType), sizeof c.keyType},
+                                      {c.objectClass == CKO_PUBLIC_KEY ? CKA_ENCRYPT : CKA_SIGN, &yes, 1},
+                                      {c.objectClass == CKO_PUBLIC_KEY ? CKA_VERIFY : CKA_DERIVE, &yes, 1}};
+    for (const Component &component : c.components) {
+      tmpl.push_back({component.type, const_cast<CK_BYTE *>(component.value.data()),
+                      static_cast<CK_ULONG>(component.value.size())});
+    }
+    EXPECT_TRUE(answersInChild(c.expected, [&] {
+      CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+      const CK_RV rv = f->C_CreateObject(session, tmpl.data(), tmpl.size(), &key);
+      if (rv != CKR_OK) return rv;
+      useKey(f, session, c.use, c.mechanism, key);
+      return rv;
+    }));
   }
 }
 

@@ -56,12 +56,6 @@ const TemplateTranslation kCamelliaKeyType = {
 
 bool isCamelliaKeyLength(CK_ULONG length) { return length == 16 || length == 24 || length == 32; }
 
-bool ulongValue(const CK_ATTRIBUTE &attribute, CK_ULONG *value) {
-  if (attribute.pValue == nullptr || attribute.ulValueLen != sizeof(CK_ULONG)) return false;
-  std::memcpy(value, attribute.pValue, sizeof(CK_ULONG));  // need not be aligned
-  return true;
-}
-
 bool namesCamellia(const CK_ATTRIBUTE &attribute) {
   CK_KEY_TYPE type = 0;
   return attribute.type == CKA_KEY_TYPE && ulongValue(attribute, &type) && type == CKK_CAMELLIA;

@@ -9,6 +9,7 @@
 #ifndef ZORVEL_TOKEN_CORE_CONVENTIONS_CAMELLIA_KEYS_H
 #define ZORVEL_TOKEN_CORE_CONVENTIONS_CAMELLIA_KEYS_H
 
+#include "conventions/attribute_values.h"
 #include "conventions/template_translation.h"
 #include "pkcs11.h"
 
@@ -18,11 +19,9 @@ constexpr CK_KEY_TYPE kCamelliaBackendKeyType = CKK_MD5_HMAC;
 
 extern const TemplateTranslation kCamelliaKeyType;
 
-// The pieces the Camellia emulations share: the lengths of a Camellia key, a CK_ULONG
-// attribute value (false when it has another length or none), and whether an attribute
-// names CKK_CAMELLIA as the key type.
+// The pieces the Camellia emulations share: the lengths of a Camellia key, and whether an
+// attribute names CKK_CAMELLIA as the key type.
 bool isCamelliaKeyLength(CK_ULONG length);
-bool ulongValue(const CK_ATTRIBUTE &attribute, CK_ULONG *value);
 bool namesCamellia(const CK_ATTRIBUTE &attribute);
 
 // Whether the key is a Camellia key, for the emulations that claim Camellia keys.

@@ -53,6 +53,11 @@ bool wellFormedOaep(const CK_RSA_PKCS_OAEP_PARAMS &oaep) {
   return oaep.pSourceData != nullptr || oaep.ulSourceDataLen == 0;
 }
 
+// The longest IV or AAD the module's OpenSSL takes (its lengths are ints). A longer one is
+// no buffer a caller has: the module's record given as this library's, say, whose
+// pointer to the AAD is then read as its length (SoftHSM2 exits with status 5).
+constexpr CK_ULONG kLongestGcmInput = std::numeric_limits<int>::max();
+
 }  // namespace
 
 static_assert(sizeof(CK_GCM_PARAMS) == 40, "this library's GCM record has five fields");
@@ -106,7 +111,7 @@ void BackendMechanism::translateGcm(const CK_MECHANISM &caller) {
   } else if (!copyCallerParameter(caller, &backend)) {
     return;
   }
-  if (backend.ulIvLen == 0 || backend.ulIvLen > std::numeric_limits<CK_ULONG>::max() / 8 ||
+  if (backend.ulIvLen == 0 || backend.ulIvLen > kLongestGcmInput || backend.ulAADLen > kLongestGcmInput ||
       backend.pIv == nullptr || (backend.pAAD == nullptr && backend.ulAADLen != 0)) {
     status_ = CKR_MECHANISM_PARAM_INVALID;
     return;

@@ -6,6 +6,7 @@
 #include "conventions/curve_substitution.h"
 #include "conventions/des3_generation_template.h"
 #include "conventions/dh_key_pair_template.h"
+#include "conventions/key_components.h"
 #include "conventions/template_guard.h"
 #include "conventions/unwrap_template.h"
 #include "operations/forwarded_operation.h"
@@ -17,7 +18,8 @@ namespace {
 // In this order towards the module; C_GetAttributeValue reads through the first entry
 // with a read, which reads through the next, and so on to the module.
 const TemplateTranslation *const kTranslations[] = {
-    &kCamelliaKeyType, &kCurveSubstitution, &kDhKeyPairTemplate, &kUnwrapValueLength, &kDes3GenerationLength,
+    &kCamelliaKeyType,   &kCurveSubstitution,    &kLoadableKeyComponents,
+    &kDhKeyPairTemplate, &kUnwrapValueLength,    &kDes3GenerationLength,
 };
 
 constexpr std::size_t kTranslationCount = sizeof kTranslations / sizeof kTranslations[0];

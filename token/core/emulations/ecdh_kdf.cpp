@@ -2,6 +2,7 @@
 
 #include "building_blocks/secret_bytes.h"
 #include "building_blocks/secret_key_value.h"
+#include "conventions/attribute_values.h"
 
 #include <openssl/evp.h>
 
@@ -30,18 +31,6 @@ const CK_ECDH1_DERIVE_PARAMS *ecdhParameters(const CK_MECHANISM &mechanism) {
     return nullptr;
   }
   return static_cast<const CK_ECDH1_DERIVE_PARAMS *>(mechanism.pParameter);
-}
-
-// A CK_ULONG attribute value; false when absent or malformed.
-bool ulongAttribute(AttributeList list, CK_ATTRIBUTE_TYPE type, CK_ULONG *value) {
-  for (CK_ULONG i = 0; i < list.count; ++i) {
-    const CK_ATTRIBUTE &attribute = list.attributes[i];
-    if (attribute.type != type) continue;
-    if (attribute.pValue == nullptr || attribute.ulValueLen != sizeof(CK_ULONG)) return false;
-    std::memcpy(value, attribute.pValue, sizeof(CK_ULONG));  // need not be aligned
-    return true;
-  }
-  return false;
 }
 
 // The fixed length of a DES key type; 0 for any other type.

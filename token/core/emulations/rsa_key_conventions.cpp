@@ -71,8 +71,8 @@ class SubstituteOperation : public ActiveOperation {
     const std::size_t k = modulus_.size();
     if (k == 0) return CKR_OK;
     if (rule_ == InputRule::SignatureBlock) {
-      return !lengthQuery && k > kPkcs1PaddingLength && input.length > k - kPkcs1PaddingLength ? CKR_DATA_LEN_RANGE
-                                                                                               : CKR_OK;
+      return !lengthQuery && (k < kPkcs1PaddingLength || input.length > k - kPkcs1PaddingLength) ? CKR_DATA_LEN_RANGE
+                                                                                                 : CKR_OK;
     }
     if (input.length > k) return CKR_ENCRYPTED_DATA_LEN_RANGE;
     if (lengthQuery || input.data == nullptr) return CKR_OK;

@@ -20,9 +20,10 @@ InputBound inputBoundOf(const CK_FUNCTION_LIST &module, Family family, CK_SESSIO
     return {};
   }
   const CK_ULONG block = static_cast<CK_ULONG>(modulusValue(module, session, key).size());
-  if (block <= kPkcs1PaddingLength) return {};
-  if (family == Family::Decrypt) return {block, CKR_ENCRYPTED_DATA_LEN_RANGE, block};
-  return {raw ? block : block - kPkcs1PaddingLength, CKR_DATA_LEN_RANGE, block};
+  if (block == 0) return {};
+  if (family == Family::Decrypt) return {true, block, CKR_ENCRYPTED_DATA_LEN_RANGE, block};
+  const CK_ULONG longest = raw ? block : block > kPkcs1PaddingLength ? block - kPkcs1PaddingLength : 0;
+  return {true, longest, CKR_DATA_LEN_RANGE, block};
 }
 
 CK_RV forwardInit(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HANDLE session,
@@ -44,7 +45,7 @@ bool ForwardedOperation::stillActive() const {
 }
 
 bool ForwardedOperation::refuses(Input input) {
-  if (bound_.longest == 0 || input.length <= bound_.longest) return false;
+  if (!bound_.bounded || input.length <= bound_.longest) return false;
   endModuleOperation();
   return true;
 }

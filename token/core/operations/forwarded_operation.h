@@ -21,9 +21,9 @@ CK_RV forwardInit(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HAND
 // The longest input the module's operation may be given, and the answer to a longer one:
 // the module's raw RSA takes no input longer than its block, and ends the process on one
 // (measured: SoftHSM2 exits with status 5 in C_Encrypt, C_Sign and C_Verify with
-// CKM_RSA_X_509 and data longer than the modulus) or answers CKR_GENERAL_ERROR. `longest`
-// 0: no bound.
+// CKM_RSA_X_509 and data longer than the modulus) or answers CKR_GENERAL_ERROR.
 struct InputBound {
+  bool bounded = false;
   CK_ULONG longest = 0;
   CK_RV answer = CKR_OK;
   CK_ULONG blockLength = 0;  // the modulus length, for ending the module's operation
@@ -31,8 +31,9 @@ struct InputBound {
 
 // The bound of an operation of the module forwardInit started: CKM_RSA_X_509 takes a block
 // of the modulus length (longer data: CKR_DATA_LEN_RANGE, a longer ciphertext:
-// CKR_ENCRYPTED_DATA_LEN_RANGE), CKM_RSA_PKCS encrypts and signs at most 11 bytes less; no
-// bound for other mechanisms, or where the key's modulus cannot be read.
+// CKR_ENCRYPTED_DATA_LEN_RANGE), CKM_RSA_PKCS encrypts and signs at most 11 bytes less
+// (nothing with a modulus of 11 bytes or fewer); no bound for other mechanisms, or where
+// the key's modulus cannot be read.
 InputBound inputBoundOf(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HANDLE session,
                         CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key);
 
