@@ -53,9 +53,8 @@ bool wellFormedOaep(const CK_RSA_PKCS_OAEP_PARAMS &oaep) {
   return oaep.pSourceData != nullptr || oaep.ulSourceDataLen == 0;
 }
 
-// The longest IV or AAD the module's OpenSSL takes (its lengths are ints). A longer one is
-// no buffer a caller has: the module's record given as this library's, say, whose
-// pointer to the AAD is then read as its length (SoftHSM2 exits with status 5).
+// The longest IV or AAD the module's OpenSSL takes (its lengths are ints). SoftHSM2 copies
+// a longer one whole first and exits with status 5 where it cannot allocate the copy.
 constexpr CK_ULONG kLongestGcmInput = std::numeric_limits<int>::max();
 
 }  // namespace
