@@ -60,7 +60,8 @@ TEST_F(ModuleGuards, GcmParametersWithoutTheirBytesOrIvAreRefused) {
   // status 5).
   CK_GCM_PARAMS beyondAnInt = {iv.data(), 12, aad.data(), CK_ULONG{1} << 40, 128};
   CK_MECHANISM overlong = {CKM_AES_GCM, &beyondAnInt, sizeof beyondAnInt};
-  EXPECT_TRUE(answersInChild(CKR_MECHANISM_PARAM_INVALID, [&] { return f->C_EncryptInit(session, &overlong, aesKey); }));
+  EXPECT_TRUE(
+      answersInChild(CKR_MECHANISM_PARAM_INVALID, [&] { return f->C_EncryptInit(session, &overlong, aesKey); }));
 }
 
 }  // namespace
