@@ -5,6 +5,8 @@
 #include <openssl/ec.h>
 #include <openssl/err.h>
 
+#include <vector>
+
 namespace zorvel::core {
 namespace {
 
@@ -32,9 +34,16 @@ bool nonZeroNumber(const CK_ATTRIBUTE &attribute) {
   return false;
 }
 
+// Decoded from a copy with room behind it: the namespace's string functions, which OpenSSL
+// compares the curve's identifier with, read whole words past the end of short buffers
+// (see curve_substitution.cpp), which memcheck reports in the caller's.
 bool decodableCurve(const CK_ATTRIBUTE &attribute) {
   if (attribute.pValue == nullptr || attribute.ulValueLen == 0 || attribute.ulValueLen > 0x7FFFFFFF) return false;
-  const unsigned char *der = static_cast<const unsigned char *>(attribute.pValue);
+  constexpr std::size_t kRoomForWideReads = 64;
+  const CK_BYTE *value = static_cast<const CK_BYTE *>(attribute.pValue);
+  std::vector<unsigned char> copy(value, value + attribute.ulValueLen);
+  copy.resize(copy.size() + kRoomForWideReads);
+  const unsigned char *der = copy.data();
   EC_GROUP *group = d2i_ECPKParameters(nullptr, &der, static_cast<long>(attribute.ulValueLen));
   ERR_clear_error();
   EC_GROUP_free(group);
