@@ -92,9 +92,10 @@ CK_RV startSubstitute(const OperationRequest &request, InitFunction init, RunFun
                       std::unique_ptr<ActiveOperation> *operation) {
   if (init == nullptr || run == nullptr) return CKR_FUNCTION_NOT_SUPPORTED;
   const CK_RV rv = init(request.session, request.mechanism, request.key);
-  if (rv == CKR_OK) *operation = std::make_unique<SubstituteOperation>(
-        request, run, rule, modulusValue(request.module, request.session, request.key));
-  return rv;
+  if (rv != CKR_OK) return rv;
+  std::vector<CK_BYTE> modulus = modulusValue(request.module, request.session, request.key);
+  *operation = std::make_unique<SubstituteOperation>(request, run, rule, std::move(modulus));
+  return CKR_OK;
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ Claim EmulationTable::claim(const OperationRequest &request) const {
   const CK_RV keyRefusal = keyTypeRefusal(request);
   if (keyRefusal != CKR_OK) return {keyRefusal, nullptr};
   for (const Emulation &row : *this) {
-    if (row.family == request.family && row.claims(request)) return {false, &row};
+    if (row.family == request.family && row.claims(request)) return {CKR_OK, &row};
   }
   return {};
 }
