@@ -25,6 +25,30 @@ const Bytes &curveEd25519() {
   return oid;
 }
 
+// Made once with OpenSSL.
+const RsaKeyValues &rsaKeyValues() {
+  static const RsaKeyValues key = {
+      fromHex("de79830f6d2b25fecbd89d70f7368683848ec3de68cd00efcd0b85fdea5674652ccb9486bffdd4c51001aa288c1f7fad"
+              "2c0a9a95b46ae6d4034aa356a6a44cb4762f5da7dd4efc3b283664f9e33369b2f60bfb704f1096a60d3e9daac228688b"
+              "33369ee53cd890082f5a96ab3680d286e67b1151249a1913f6d584a798f59563"),
+      fromHex("010001"),
+      fromHex("7d8452e42e346ce05f43dc37f2d1e97c641a63f9a4691d012e4f350eb7da851adbf613db1e90e82d3245ae29e83c913d"
+              "339edbee6076fbba5c0d0d30831e29438d9e25295b723e47eb73b0b5a765666d9810eeed2d47baf8b2bce0ae2c35fc0e"
+              "7098a20f118a0a32e573a3b4cb381749de6524b9a5ab4d0b510a1a607b54e089"),
+      fromHex("fe7aacafb80210913b4eff9ae3bac9ea58a24e34d8fa6a8a62934856b7c3a6531e632151a0996c1732e2c15bdeb6692e"
+              "0f265e752ea10f5a7b5b7b92f2f9feb5"),
+      fromHex("dfcddfba521952254e45ec3837d7bde332b5a802d878b895bb510869e7f45bf0d540cf419fb6f0f312979ac2d0b0fa45"
+              "a4e9c34c1b4544ce65df46bebe0dbab7"),
+      fromHex("03b949d39c6eb34d5cbfd02fb50b63af013306cff128e0ec3b7b0a40f29973529e0c374d997b0540e5a6b9cb9d5baff8"
+              "53926d296bd04188426bd9481234244d"),
+      fromHex("0934071a3b5c0d33b98748927b4164ee9ddc387f7d756169cedd23326fb66dbd769786ae552a09b8853034ce0414f305"
+              "c02558c19d7178c5e00c9175308d91fb"),
+      fromHex("bc9030ab2297d883192cd4db353ec5e998cfc1d8cc132cb8a42c0bbd2795ebdcaa21280ca3af9ffa471e86feddf18fe8"
+              "219d490eb1a6e68ceec85abad7025970"),
+  };
+  return key;
+}
+
 // 1024-bit DSA parameters with a 224-bit subprime, and a 512-bit safe prime for DH with
 // generator 2 (made once with OpenSSL).
 const Bytes &dsaPrime() {

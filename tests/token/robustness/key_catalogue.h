@@ -51,6 +51,12 @@ const Bytes &curveP384();
 const Bytes &curveP521();
 const Bytes &curveFrp256();
 const Bytes &curveEd25519();
+// A fixed RSA key of 1024 bits (both RSA pairs of the set are made from it, so that a
+// case runs on the same key values in every process and every run).
+struct RsaKeyValues {
+  Bytes modulus, publicExponent, privateExponent, prime1, prime2, exponent1, exponent2, coefficient;
+};
+const RsaKeyValues &rsaKeyValues();
 // Fixed domain parameters, so that set-up and generation need no parameter generation.
 const Bytes &dsaPrime();
 const Bytes &dsaSubprime();

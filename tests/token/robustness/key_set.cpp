@@ -14,8 +14,6 @@ using Attributes = std::vector<AttributeSpec>;
 constexpr CK_ATTRIBUTE_TYPE kCopiedAttributes[] = {
     CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1,
     CKA_EXPONENT_2, CKA_COEFFICIENT, CKA_EC_POINT, CKA_VALUE};
-constexpr CK_ATTRIBUTE_TYPE kRsaPrivateParts[] = {CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1,
-                                                  CKA_EXPONENT_2, CKA_COEFFICIENT};
 
 Attributes withUses(Attributes t, std::initializer_list<CK_ATTRIBUTE_TYPE> uses, bool permitted = true) {
   t.push_back(boolAttribute(CKA_TOKEN, false));
@@ -75,33 +73,27 @@ class Maker {
     return value;
   }
 
-  // An RSA pair like the generated one, made with C_CreateObject from its values with a
-  // zero byte before the modulus.
-  CK_RV leadingZeroRsaPair(CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
-    CK_OBJECT_HANDLE source[2] = {};
-    CK_RV rv = rsaPair(&source[0], &source[1]);
-    if (rv != CKR_OK) return rv;
-    Bytes modulus = read(source[1], CKA_MODULUS);
-    modulus.insert(modulus.begin(), 0);
+  // The fixed RSA key's pair, made with C_CreateObject; with a zero byte before the modulus
+  // if asked.
+  CK_RV rsaPair(bool leadingZero, CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
+    const RsaKeyValues &key = rsaKeyValues();
+    Bytes modulus = key.modulus;
+    if (leadingZero) modulus.insert(modulus.begin(), 0);
     const Attributes rsa = {ulongAttribute(CKA_KEY_TYPE, CKK_RSA), bytesAttribute(CKA_MODULUS, modulus),
-                            bytesAttribute(CKA_PUBLIC_EXPONENT, read(source[1], CKA_PUBLIC_EXPONENT))};
+                            bytesAttribute(CKA_PUBLIC_EXPONENT, key.publicExponent)};
     Attributes publicTemplate = publicHalf(rsa);
     publicTemplate.push_back(ulongAttribute(CKA_CLASS, CKO_PUBLIC_KEY));
     Attributes privateTemplate = privateHalf(rsa);
     privateTemplate.push_back(ulongAttribute(CKA_CLASS, CKO_PRIVATE_KEY));
-    for (CK_ATTRIBUTE_TYPE part : kRsaPrivateParts) privateTemplate.push_back(bytesAttribute(part, read(source[1], part)));
-    rv = create(publicTemplate, publicKey);
-    if (rv == CKR_OK) rv = create(privateTemplate, privateKey);
-    target_.f->C_DestroyObject(target_.session, source[0]);
-    target_.f->C_DestroyObject(target_.session, source[1]);
-    return rv;
-  }
-
-  CK_RV rsaPair(CK_OBJECT_HANDLE *publicKey, CK_OBJECT_HANDLE *privateKey) {
-    return generatePair(CKM_RSA_PKCS_KEY_PAIR_GEN,
-                        publicHalf({ulongAttribute(CKA_MODULUS_BITS, 1024),
-                                    bytesAttribute(CKA_PUBLIC_EXPONENT, {1, 0, 1})}),
-                        privateHalf(), publicKey, privateKey);
+    for (const auto &part : {std::make_pair(CKA_PRIVATE_EXPONENT, &key.privateExponent),
+                             std::make_pair(CKA_PRIME_1, &key.prime1), std::make_pair(CKA_PRIME_2, &key.prime2),
+                             std::make_pair(CKA_EXPONENT_1, &key.exponent1),
+                             std::make_pair(CKA_EXPONENT_2, &key.exponent2),
+                             std::make_pair(CKA_COEFFICIENT, &key.coefficient)}) {
+      privateTemplate.push_back(bytesAttribute(part.first, *part.second));
+    }
+    const CK_RV rv = create(publicTemplate, publicKey);
+    return rv != CKR_OK ? rv : create(privateTemplate, privateKey);
   }
 
  private:
@@ -134,8 +126,8 @@ CK_RV KeySet::make(const Target &target, KeyIndex key) {
   CK_OBJECT_HANDLE *made = &handles_[key];
   CK_OBJECT_HANDLE *partner = &handles_[entry.partner];
   switch (key) {
-    case kRsaPublic: return maker.rsaPair(made, partner);
-    case kRsaLeadingZeroPublic: return maker.leadingZeroRsaPair(made, partner);
+    case kRsaPublic: return maker.rsaPair(false, made, partner);
+    case kRsaLeadingZeroPublic: return maker.rsaPair(true, made, partner);
     case kDsaPublic:
       return maker.generatePair(CKM_DSA_KEY_PAIR_GEN,
                                 publicHalf({bytesAttribute(CKA_PRIME, dsaPrime()),

@@ -1,8 +1,9 @@
 // The keys of the catalogue made on a target's session before its cases: session objects
 // with permissive uses (so that calls get past the permission checks to the mechanisms),
-// extractable and not sensitive, but for the one restricted key. A key the target cannot
-// make (Camellia and FRP256v1 on raw SoftHSM2, EdDSA where the module lists no Edwards
-// generation) stays absent: cases then pass CK_INVALID_HANDLE for it.
+// extractable and not sensitive, but for the one restricted key. The RSA pairs are made
+// with C_CreateObject from fixed values (key_catalogue.h), the others are generated. A key
+// the target cannot make (Camellia and FRP256v1 on raw SoftHSM2, EdDSA where the module
+// lists no Edwards generation) stays absent: cases then pass CK_INVALID_HANDLE for it.
 #ifndef ZORVEL_TESTS_TOKEN_ROBUSTNESS_KEY_SET_H
 #define ZORVEL_TESTS_TOKEN_ROBUSTNESS_KEY_SET_H
 
