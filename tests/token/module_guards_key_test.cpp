@@ -8,6 +8,11 @@
 namespace zorvel::test {
 namespace {
 
+// PKCS#11 3.0 values the module has: the Edwards-curve keys, their generation and EdDSA.
+constexpr CK_KEY_TYPE kEdwardsKey = 0x40;
+constexpr CK_MECHANISM_TYPE kEdwardsKeyPairGeneration = 0x1055;
+constexpr CK_MECHANISM_TYPE kEddsa = 0x1057;
+
 enum class KeyCall { Encrypt, Decrypt, Sign, Verify, Wrap, Unwrap, Derive };
 
 // A mechanism whose parameters take the call as far as the key: a peer's point for the key
@@ -119,6 +124,9 @@ TEST_F(ModuleGuards, KeyComponentsTheModuleCannotLoadAreRefused) {
        {{CKA_EC_PARAMS, garbage}, {CKA_EC_POINT, point}}, KeyCall::Verify, CKM_ECDSA, CKR_ATTRIBUTE_VALUE_INVALID},
       {"EC private key, an Edwards curve", CKO_PRIVATE_KEY, CKK_EC, {{CKA_EC_PARAMS, ed25519}, {CKA_VALUE, bytes}},
        KeyCall::Derive, CKM_ECDH1_DERIVE, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"Edwards public key, a curve name cut short", CKO_PUBLIC_KEY, kEdwardsKey,
+       {{CKA_EC_PARAMS, {0x13, 0x20, 0x65, 0x64}}, {CKA_EC_POINT, Bytes(34, 0x20)}}, KeyCall::Verify, kEddsa,
+       CKR_ATTRIBUTE_VALUE_INVALID},
       {"RSA public key", CKO_PUBLIC_KEY, CKK_RSA, {{CKA_MODULUS, modulus}, {CKA_PUBLIC_EXPONENT, exponent}},
        KeyCall::Encrypt, CKM_RSA_PKCS, CKR_OK},
       {"EC public key on P-256", CKO_PUBLIC_KEY, CKK_EC, {{CKA_EC_PARAMS, p256}, {CKA_EC_POINT, point}},
@@ -181,6 +189,38 @@ struct KeyTypeCase {
   Key key;
   CK_RV expected;
 };
+
+// Curve parameters of an Edwards key pair the module cannot read are refused (SoftHSM2
+// died of SIGSEGV on a PrintableString that does not decode); it names the curve by an
+// object identifier or by name.
+TEST_F(ModuleGuards, EdwardsCurvesTheModuleCannotReadAreRefused) {
+  const struct {
+    const char *name;
+    Bytes parameters;
+    CK_RV expected;
+  } cases[] = {
+      {"a PrintableString cut short", {0x13, 0x20, 0x65, 0x64}, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"an object identifier cut short", {0x06, 0x03, 0x2B, 0x65}, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"bytes after the identifier", {0x06, 0x03, 0x2B, 0x65, 0x70, 0x00}, CKR_ATTRIBUTE_VALUE_INVALID},
+      {"Ed25519's identifier", {0x06, 0x03, 0x2B, 0x65, 0x70}, CKR_OK},
+      {"edwards25519 by name",
+       {0x13, 0x0C, 'e', 'd', 'w', 'a', 'r', 'd', 's', '2', '5', '5', '1', '9'},
+       CKR_OK},
+  };
+  CK_BBOOL yes = CK_TRUE;
+  CK_MECHANISM generation = {kEdwardsKeyPairGeneration, nullptr, 0};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    CK_ATTRIBUTE publicTemplate[] = {
+        {CKA_EC_PARAMS, const_cast<CK_BYTE *>(c.parameters.data()), static_cast<CK_ULONG>(c.parameters.size())},
+        {CKA_VERIFY, &yes, 1}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_SIGN, &yes, 1}};
+    EXPECT_TRUE(answersInChild(c.expected, [&] {
+      CK_OBJECT_HANDLE made = CK_INVALID_HANDLE, second = CK_INVALID_HANDLE;
+      return f->C_GenerateKeyPair(session, &generation, publicTemplate, 2, privateTemplate, 1, &made, &second);
+    }));
+  }
+}
 
 // A key of another type than the mechanism works with is refused at Init, C_WrapKey,
 // C_UnwrapKey and C_DeriveKey before the module sees it (SoftHSM2 took these at Init and

@@ -1,16 +1,13 @@
 #include "operations/mechanism_key_types.h"
 
 #include "conventions/template_translation.h"
+#include "support/pkcs11_3_0.h"
 
 #include <algorithm>
 #include <cstddef>
 
 namespace zorvel::core {
 namespace {
-
-// PKCS#11 3.0 values of the Edwards-curve keys and their signature, which the module has.
-constexpr CK_KEY_TYPE kEdwardsKey = 0x40;
-constexpr CK_MECHANISM_TYPE kEddsa = 0x1057;
 
 template <typename T>
 struct List {
