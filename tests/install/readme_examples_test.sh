@@ -24,6 +24,13 @@ fail() { echo "readme_examples_test: $*" >&2; exit 1; }
     END { exit found == 0 }' "$readme"
 } >examples.sh || fail "$readme has no sh block in the section \"$section\""
 
+# A command that gives the engine a key file reads the key through it (-keyform engine,
+# -CAkeyform engine for -CAkey): else OpenSSL goes on in software with the file's
+# placeholders when the engine cannot be used, and the example succeeds without the token.
+unguarded="$(sed -e ':a' -e '/\\$/N; s/\\\n//; ta' examples.sh | awk '
+  / -engine zorvel/ && ((/ -(in)?key / && !/ -keyform engine/) || (/ -CAkey / && !/ -CAkeyform engine/))')"
+[ -z "$unguarded" ] || fail "a token-key example reads its key file in software when the engine is unavailable: $unguarded"
+
 install_tree "$tree" "$prefix"
 needs_mount_namespace readme_examples_test
 standin_config zorvel.cfg "$prefix/$standin_subdir/libzorvelP11.so" \
