@@ -10,6 +10,10 @@
 
 namespace zorvel::core {
 
+// PKCS#1 v1.5 padding takes at least this many bytes of the block: a block holds at most
+// the modulus length less it.
+constexpr CK_ULONG kPkcs1PaddingLength = 11;
+
 // The key's modulus, big-endian, without leading zero bytes; empty when it cannot be read
 // (or is zero). Its size is the key's block length in bytes.
 std::vector<CK_BYTE> modulusValue(const CK_FUNCTION_LIST &module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key);

@@ -39,8 +39,6 @@ enum class InputRule {
   BelowModulus,
 };
 
-constexpr std::size_t kPkcs1PaddingLength = 11;
-
 // The module's single-part operation standing in for the caller's.
 class SubstituteOperation : public ActiveOperation {
  public:

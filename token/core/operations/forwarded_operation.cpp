@@ -5,11 +5,6 @@
 #include <vector>
 
 namespace zorvel::core {
-namespace {
-
-constexpr CK_ULONG kPkcs1PaddingLength = 11;
-
-}  // namespace
 
 InputBound inputBoundOf(const CK_FUNCTION_LIST &module, Family family, CK_SESSION_HANDLE session,
                         CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
