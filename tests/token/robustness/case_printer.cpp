@@ -5,37 +5,13 @@
 #include "key_catalogue.h"
 #include "mechanism_catalogue.h"
 
+#include "header_layout_table.h"
+
+#include <cstring>
 #include <set>
 
 namespace zorvel::robustness {
 namespace {
-
-#define NAMED(value) {value, #value}
-
-struct NamedValue {
-  CK_RV value;
-  const char *name;
-};
-
-const NamedValue kReturnValues[] = {
-    NAMED(CKR_OK), NAMED(CKR_HOST_MEMORY), NAMED(CKR_SLOT_ID_INVALID), NAMED(CKR_GENERAL_ERROR),
-    NAMED(CKR_FUNCTION_FAILED), NAMED(CKR_ARGUMENTS_BAD), NAMED(CKR_ATTRIBUTE_READ_ONLY),
-    NAMED(CKR_ATTRIBUTE_SENSITIVE), NAMED(CKR_ATTRIBUTE_TYPE_INVALID), NAMED(CKR_ATTRIBUTE_VALUE_INVALID),
-    NAMED(CKR_ACTION_PROHIBITED), NAMED(CKR_DATA_INVALID), NAMED(CKR_DATA_LEN_RANGE), NAMED(CKR_DEVICE_ERROR),
-    NAMED(CKR_DEVICE_MEMORY), NAMED(CKR_ENCRYPTED_DATA_INVALID), NAMED(CKR_ENCRYPTED_DATA_LEN_RANGE),
-    NAMED(CKR_FUNCTION_NOT_SUPPORTED), NAMED(CKR_KEY_HANDLE_INVALID), NAMED(CKR_KEY_SIZE_RANGE),
-    NAMED(CKR_KEY_TYPE_INCONSISTENT), NAMED(CKR_KEY_FUNCTION_NOT_PERMITTED), NAMED(CKR_KEY_NOT_WRAPPABLE),
-    NAMED(CKR_KEY_UNEXTRACTABLE), NAMED(CKR_MECHANISM_INVALID), NAMED(CKR_MECHANISM_PARAM_INVALID),
-    NAMED(CKR_OBJECT_HANDLE_INVALID), NAMED(CKR_OPERATION_ACTIVE), NAMED(CKR_OPERATION_NOT_INITIALIZED),
-    NAMED(CKR_SESSION_CLOSED), NAMED(CKR_SESSION_HANDLE_INVALID), NAMED(CKR_SESSION_READ_ONLY),
-    NAMED(CKR_SIGNATURE_INVALID), NAMED(CKR_SIGNATURE_LEN_RANGE), NAMED(CKR_TEMPLATE_INCOMPLETE),
-    NAMED(CKR_TEMPLATE_INCONSISTENT), NAMED(CKR_UNWRAPPING_KEY_HANDLE_INVALID),
-    NAMED(CKR_UNWRAPPING_KEY_SIZE_RANGE), NAMED(CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT),
-    NAMED(CKR_USER_NOT_LOGGED_IN), NAMED(CKR_WRAPPED_KEY_INVALID), NAMED(CKR_WRAPPED_KEY_LEN_RANGE),
-    NAMED(CKR_WRAPPING_KEY_HANDLE_INVALID), NAMED(CKR_WRAPPING_KEY_SIZE_RANGE),
-    NAMED(CKR_WRAPPING_KEY_TYPE_INCONSISTENT), NAMED(CKR_DOMAIN_PARAMS_INVALID), NAMED(CKR_CURVE_NOT_SUPPORTED),
-    NAMED(CKR_BUFFER_TOO_SMALL), NAMED(CKR_CRYPTOKI_NOT_INITIALIZED), NAMED(CKR_PUBLIC_KEY_INVALID),
-};
 
 const char *const kCallNames[] = {
     "C_CreateObject", "C_CopyObject", "C_SetAttributeValue", "C_GetAttributeValue",
@@ -187,9 +163,15 @@ void collectFeatures(const std::vector<AttributeSpec> &attributes, std::set<std:
 
 const char *callName(Call call) { return kCallNames[static_cast<std::size_t>(call)]; }
 
+// By the name our PKCS#11 header gives it (the header layout test's table of every
+// constant it defines).
 std::string returnValueName(CK_RV rv) {
-  for (const NamedValue &named : kReturnValues) {
-    if (named.value == rv) return named.name;
+  const header_layout_table constants = our_header_layout_cxx();
+  for (std::size_t i = 0; i < constants.count; ++i) {
+    const header_layout_entry &entry = constants.entries[i];
+    if (entry.kind == HEADER_LAYOUT_CONSTANT && entry.value == rv && std::strncmp(entry.name, "CKR_", 4) == 0) {
+      return entry.name;
+    }
   }
   return hexNumber(rv);
 }
